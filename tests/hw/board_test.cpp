@@ -146,6 +146,42 @@ TEST(BoardBlockRead, BytesOfferedBeforeArmingWaitUnacknowledged) {
   EXPECT_TRUE(result.end_of_dma);
 }
 
+// The engine gives up the bus handshake on each event that ends a transfer,
+// and says so through NCR5380_ENABLE.
+TEST(BoardBlockEngine, StopsOnMismatchBusyLossAndReset) {
+  const struct {
+    const char* name;
+    int target_signals;
+  } cases[] = {
+      {"phase mismatch", sig::BSY | sig::REQ | phase_signals(Phase::Status)},
+      {"loss of BSY", 0},
+      {"bus reset", sig::RST},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    BoardRig rig;
+    const auto target = rig.bus.attach("target", nullptr);
+    rig.bus.drive(target, sig::BSY | phase_signals(Phase::DataIn), 0);
+    rig.start_dma_read(2);
+    EXPECT_EQ(rig.rd(board::BOARD_STATUS) & board::status::NCR5380_ENABLE, 0) << "engine runs";
+    // One byte by hand, so the engine is known to be acknowledging.
+    rig.bus.drive(target, sig::BSY | sig::REQ | phase_signals(Phase::DataIn), 0x42);
+    rig.clock.advance_by(kNsPerUs);
+    EXPECT_NE(rig.bus.state().signals & sig::ACK, 0);
+    rig.bus.drive(target, sig::BSY | phase_signals(Phase::DataIn), 0);
+    rig.clock.advance_by(kNsPerUs);
+    EXPECT_EQ(rig.bus.state().signals & sig::ACK, 0);
+
+    rig.bus.drive(target, static_cast<std::uint16_t>(c.target_signals), 0);
+    EXPECT_NE(rig.rd(board::BOARD_STATUS) & board::status::NCR5380_ENABLE, 0);
+    EXPECT_TRUE(rig.irq_line());
+    rig.bus.drive(target, sig::BSY | sig::REQ | phase_signals(Phase::DataIn), 0x43);
+    rig.clock.advance_by(10 * kNsPerUs);
+    EXPECT_EQ(rig.bus.state().signals & sig::ACK, 0) << "no more handshakes";
+    EXPECT_EQ(rig.rd(ncr::reg::BUS_AND_STATUS) & bsr::END_OF_DMA, 0) << "not terminal count";
+  }
+}
+
 TEST(BoardBlockWrite, FullPaddedAndCutShort) {
   const struct {
     const char* name;

@@ -94,7 +94,7 @@ std::uint8_t Qzr6140Board::io_read8(std::uint32_t offset) {
       guest_error("read of BUFFER_ACCESS (offset 26), which is write-only");
       return value;
     default:
-      never_accessed("8-bit read", offset);
+      never_accessed("8-bit read", offset, false);
       return value;
   }
   if (log_.on(log_category::REGISTER_READ)) {
@@ -128,14 +128,14 @@ void Qzr6140Board::io_write8(std::uint32_t offset, std::uint8_t value) {
       buffer_access_write(value);
       break;
     default:
-      never_accessed("8-bit write", offset);
+      never_accessed("8-bit write", offset, true);
       break;
   }
 }
 
 std::uint32_t Qzr6140Board::io_read32(std::uint32_t offset) {
   if (offset != board::HOST_BUFFER_PORT) {
-    never_accessed("32-bit read", offset);
+    never_accessed("32-bit read", offset, false);
     return 0xFFFFFFFF;
   }
   const std::uint32_t value = host_buffer_port_read();
@@ -145,20 +145,25 @@ std::uint32_t Qzr6140Board::io_read32(std::uint32_t offset) {
 
 void Qzr6140Board::io_write32(std::uint32_t offset, std::uint32_t value) {
   if (offset != board::HOST_BUFFER_PORT) {
-    never_accessed("32-bit write", offset);
+    never_accessed("32-bit write", offset, true);
     return;
   }
   if (log_.on(log_category::REGISTER_WRITE)) log_.write("write HOST_BUFFER_PORT <- 0x%08X", value);
   host_buffer_port_write(value);
 }
 
-void Qzr6140Board::never_accessed(const char* access, std::uint32_t offset) {
+void Qzr6140Board::never_accessed(const char* access, std::uint32_t offset, bool write) {
+  static constexpr bool kByteRegister[board::IO_WINDOW_BYTES] = {
+      true,  true,  true,  true,  true,  true,  false, true,   // 53C80 (6 is never used)
+      false, true,  true,  false, true,  true,  false, false,  // board logic
+      false, false, false, false, false, false, false, false,
+      false, false, true,  false, false, false, false, false};
   char text[128];
-  if (offset == board::HOST_BUFFER_PORT || offset < 8 || offset == board::BOARD_STATUS ||
-      offset == board::BLOCK_COUNT_LOW || offset == board::BLOCK_COUNT_HIGH ||
-      offset == board::SWAP_CONTROL || offset == board::BUFFER_ACCESS) {
-    std::snprintf(text, sizeof text, "%s of offset %u (%s), which takes 8-bit accesses only",
-                  access, static_cast<unsigned>(offset), board_register_name(offset, false));
+  if (offset < board::IO_WINDOW_BYTES && kByteRegister[offset]) {
+    std::snprintf(text, sizeof text,
+                  "%s of offset %u (%s), a register that takes 8-bit accesses only", access,
+                  static_cast<unsigned>(offset),
+                  offset < 8 ? "53C80 register" : board_register_name(offset, write));
   } else {
     std::snprintf(text, sizeof text, "%s of offset %u, which is never to be accessed", access,
                   static_cast<unsigned>(offset));

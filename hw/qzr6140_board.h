@@ -105,7 +105,7 @@ class Qzr6140Board final : public PciFunction, private Ncr5380Host {
   std::uint8_t swap_control_read() const { return swap_valid_bytes_; }
   void swap_control_write(std::uint8_t value);
   void buffer_access_write(std::uint8_t value);
-  void never_accessed(const char* access, std::uint32_t offset);
+  void never_accessed(const char* access, std::uint32_t offset, bool write);
 
   // Block engine.
   bool receiving() const { return engine_direction_ == DmaDirection::InitiatorReceive; }

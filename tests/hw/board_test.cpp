@@ -146,6 +146,45 @@ TEST(BoardBlockRead, BytesOfferedBeforeArmingWaitUnacknowledged) {
   EXPECT_TRUE(result.end_of_dma);
 }
 
+// Terminal count while the target still offers data: no phase change muddles
+// the interrupt, so it comes from Enable EOP Interrupt alone.
+TEST(BoardBlockEngine, TerminalCountSetsEndOfDmaAndInterruptsOnlyWhenEnabled) {
+  for (const bool eop_interrupt : {true, false}) {
+    SCOPED_TRACE(eop_interrupt);
+    BoardRig rig;
+    ScriptedTarget target(rig.bus, kTargetId, read_script(pattern(256)));
+    connect(rig, kRead10);
+    rig.start_dma_read(1);
+    if (!eop_interrupt) rig.wr(reg::MODE, mode::MONITOR_BUSY | mode::DMA_MODE);
+    ASSERT_TRUE(rig.poll(board::BOARD_STATUS, board::status::NCR5380_ENABLE,
+                         board::status::NCR5380_ENABLE));
+    rig.clock.advance_by(100 * kNsPerUs);
+    EXPECT_NE(rig.bus.state().signals & sig::REQ, 0) << "the target waits for its 129th byte";
+    EXPECT_NE(rig.rd(reg::BUS_AND_STATUS) & bsr::END_OF_DMA, 0);
+    EXPECT_EQ((rig.rd(reg::BUS_AND_STATUS) & bsr::IRQ_ACTIVE) != 0, eop_interrupt);
+    EXPECT_EQ(rig.irq_line(), eop_interrupt);
+    EXPECT_EQ(rig.rd(reg::TARGET_COMMAND) & tcr::LAST_BYTE_SENT, 0) << "a receive sends nothing";
+    rig.wr(reg::MODE, mode::MONITOR_BUSY);
+    EXPECT_EQ(rig.rd(reg::BUS_AND_STATUS) & bsr::END_OF_DMA, 0) << "cleared with DMA Mode";
+  }
+}
+
+TEST(BoardBlockEngine, LastByteSentHoldsUntilTheNextSend) {
+  BoardRig rig;
+  ScriptedTarget target(rig.bus, kTargetId, write_script(128));
+  connect(rig, kWrite10);
+  rig.start_dma_write(1);
+  const std::vector<std::uint8_t> data = pattern(128);
+  ASSERT_TRUE(rig.write_block(data.data(), 128));
+  ASSERT_TRUE(
+      rig.poll(board::BOARD_STATUS, board::status::NCR5380_ENABLE, board::status::NCR5380_ENABLE));
+  EXPECT_NE(rig.rd(reg::TARGET_COMMAND) & tcr::LAST_BYTE_SENT, 0);
+  rig.rd(reg::RESET_PARITY_INTERRUPT);
+  EXPECT_NE(rig.rd(reg::TARGET_COMMAND) & tcr::LAST_BYTE_SENT, 0);
+  rig.wr(reg::START_DMA_SEND, 0);
+  EXPECT_EQ(rig.rd(reg::TARGET_COMMAND) & tcr::LAST_BYTE_SENT, 0);
+}
+
 // The engine gives up the bus handshake on each event that ends a transfer,
 // and says so through NCR5380_ENABLE.
 TEST(BoardBlockEngine, StopsOnMismatchBusyLossAndReset) {

@@ -14,7 +14,8 @@ void put32(std::array<std::uint8_t, 256>& c, std::uint32_t at, std::uint32_t v) 
   for (int i = 0; i < 4; ++i) c[at + i] = (v >> (8 * i)) & 0xFF;
 }
 std::uint32_t get32(const std::array<std::uint8_t, 256>& c, std::uint32_t at) {
-  return c[at] | (c[at + 1] << 8) | (c[at + 2] << 16) | (static_cast<std::uint32_t>(c[at + 3]) << 24);
+  return c[at] | (c[at + 1] << 8) | (c[at + 2] << 16) |
+         (static_cast<std::uint32_t>(c[at + 3]) << 24);
 }
 
 constexpr std::uint32_t kCommand = 0x04;
@@ -95,9 +96,15 @@ void PciBus::pay_access() {
 }
 
 PciBus::Slot* PciBus::decode(std::uint32_t port, std::uint32_t& offset) {
+  // Drivers poll one function's registers in long runs: try the last hit first.
+  if (Slot* s = last_decoded_; s && s->io_enabled && port - s->io_base < s->io_size) {
+    offset = port - s->io_base;
+    return s;
+  }
   for (Slot& s : slots_) {
     if (s.function && s.io_enabled && port >= s.io_base && port < s.io_base + s.io_size) {
       offset = port - s.io_base;
+      last_decoded_ = &s;
       return &s;
     }
   }
@@ -151,7 +158,8 @@ void PciBus::write32_string(std::uint32_t port, const std::uint32_t* buffer, std
 bool PciBus::interrupt_asserted(std::uint8_t line) const {
   if (line == 0) return false;
   for (const Slot& s : slots_) {
-    if (s.function && s.config[kInterruptLine] == line && s.function->interrupt_asserted()) return true;
+    if (s.function && s.config[kInterruptLine] == line && s.function->interrupt_asserted())
+      return true;
   }
   return false;
 }

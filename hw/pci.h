@@ -45,7 +45,9 @@ class PciFunction {
   // The function's interrupt request, level-sensitive.
   virtual bool interrupt_asserted() const = 0;
   // Called by the function whenever its interrupt level may have changed.
-  void set_interrupt_listener(std::function<void()> listener) { irq_listener_ = std::move(listener); }
+  void set_interrupt_listener(std::function<void()> listener) {
+    irq_listener_ = std::move(listener);
+  }
 
  protected:
   void interrupt_changed() {
@@ -91,7 +93,9 @@ class PciBus {
 
   bool interrupt_asserted(std::uint8_t line) const;
   // Told whenever any function's interrupt level may have changed.
-  void set_interrupt_listener(std::function<void()> listener) { irq_listener_ = std::move(listener); }
+  void set_interrupt_listener(std::function<void()> listener) {
+    irq_listener_ = std::move(listener);
+  }
 
   std::uint32_t io_base(int slot) const { return slots_.at(slot).io_base; }
   std::uint8_t interrupt_line(int slot) const { return slots_.at(slot).config[0x3C]; }
@@ -115,6 +119,7 @@ class PciBus {
   std::uint64_t port_accesses_ = 0;
   std::uint32_t next_io_base_ = 0xE000;
   std::array<Slot, kSlots> slots_{};
+  Slot* last_decoded_ = nullptr;
   std::function<void()> irq_listener_;
 };
 

@@ -4,45 +4,25 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hw/board_registers.h"
+
 namespace qzr::rawscsi {
 namespace {
 
-// Register offsets in the board's window.
-constexpr std::uint32_t kData = 0;           // read: Current SCSI Data; write: Output Data
-constexpr std::uint32_t kInitiatorCmd = 1;
-constexpr std::uint32_t kMode = 2;
-constexpr std::uint32_t kTargetCmd = 3;
-constexpr std::uint32_t kBusStatus = 4;      // write: Select Enable
-constexpr std::uint32_t kStartDmaSend = 5;
-constexpr std::uint32_t kResetInterrupt = 7;  // write: Start DMA Initiator Receive
-constexpr std::uint32_t kHostBuffer = 8;
-constexpr std::uint32_t kBoard = 9;           // read: BOARD_STATUS; write: BOARD_CONTROL
-constexpr std::uint32_t kCountLow = 10;
-constexpr std::uint32_t kCountHigh = 12;
-constexpr std::uint32_t kSwap = 13;
-constexpr std::uint32_t kBufferAccess = 26;
+using namespace hw::ncr;
+using namespace hw::board;
 
-// Initiator Command bits.
-constexpr std::uint8_t kAssertRst = 0x80, kArbitrationInProgress = 0x40, kLostArbitration = 0x20,
-                       kAssertAck = 0x10, kAssertBsy = 0x08, kAssertSel = 0x04, kAssertAtn = 0x02,
-                       kAssertDataBus = 0x01;
-// Mode bits.
-constexpr std::uint8_t kModeEopInterrupt = 0x08, kModeMonitorBusy = 0x04, kModeDma = 0x02,
-                       kModeArbitrate = 0x01;
-// Current SCSI Bus Status bits.
-constexpr std::uint8_t kStatBsy = 0x40, kStatReq = 0x20, kStatIo = 0x04, kStatSel = 0x02;
-// Board bits.
-constexpr std::uint8_t kBoardReset = 0x80, kDirIn = 0x40, kIntEnable = 0x10, kNcrEnable = 0x80,
-                       kBufferBusy = 0x04;
 constexpr std::uint8_t kOwnIdBit = 0x80;  // the adapter is ID 7
-constexpr std::uint32_t kBlockBytes = 128;
+constexpr std::uint32_t kBlockBytes = BLOCK_BYTES;
 constexpr std::uint32_t kMaxBlocksPerTransfer = 4095;
 
-std::uint8_t phase_of(std::uint8_t bus_status) { return (bus_status >> 2) & 7; }
+std::uint8_t phase_of(std::uint8_t bus_status) {
+  return (bus_status >> 2) & 7;
+}
 
 const char* phase_text(std::uint8_t phase) {
-  static const char* const kNames[] = {"DATA OUT", "DATA IN",     "COMMAND",    "STATUS",
-                                       "RESERVED", "RESERVED",    "MESSAGE OUT", "MESSAGE IN"};
+  static const char* const kNames[] = {"DATA OUT", "DATA IN",  "COMMAND",     "STATUS",
+                                       "RESERVED", "RESERVED", "MESSAGE OUT", "MESSAGE IN"};
   return kNames[phase & 7];
 }
 
@@ -60,11 +40,16 @@ std::string hex_bytes(std::span<const std::uint8_t> bytes) {
 
 const char* outcome_name(Outcome outcome) {
   switch (outcome) {
-    case Outcome::Completed: return "completed";
-    case Outcome::BusBusy: return "bus busy";
-    case Outcome::SelectionTimeout: return "selection time-out";
-    case Outcome::ProtocolError: return "protocol error";
-    case Outcome::Timeout: return "time-out";
+    case Outcome::Completed:
+      return "completed";
+    case Outcome::BusBusy:
+      return "bus busy";
+    case Outcome::SelectionTimeout:
+      return "selection time-out";
+    case Outcome::ProtocolError:
+      return "protocol error";
+    case Outcome::Timeout:
+      return "time-out";
   }
   return "?";
 }
@@ -81,32 +66,36 @@ struct RawInitiator::Transfer {
 RawInitiator::RawInitiator(hw::PciBus& pci, hw::Clock& clock, std::uint32_t io_base)
     : pci_(pci), clock_(clock), base_(io_base) {}
 
-std::uint8_t RawInitiator::in(std::uint32_t offset) { return pci_.read8(base_ + offset); }
-void RawInitiator::out(std::uint32_t offset, std::uint8_t value) { pci_.write8(base_ + offset, value); }
+std::uint8_t RawInitiator::in(std::uint32_t offset) {
+  return pci_.read8(base_ + offset);
+}
+void RawInitiator::out(std::uint32_t offset, std::uint8_t value) {
+  pci_.write8(base_ + offset, value);
+}
 
 bool RawInitiator::poll(std::uint32_t offset, std::uint8_t mask, std::uint8_t want) {
   const hw::TimeNs deadline = clock_.now_ns() + poll_limit_ns_;
   while (clock_.now_ns() < deadline) {
-    if ((in(offset) & mask) == want) return true;
+    if ((in(offset)&mask) == want) return true;
   }
   return false;
 }
 
 void RawInitiator::reset_board() {
-  const std::uint8_t kept = in(kBoard);
-  out(kBoard, kBoardReset);
+  const std::uint8_t kept = in(BOARD_STATUS);
+  out(BOARD_CONTROL, control::BOARD_RESET);
   stall_us(10);
-  out(kBoard, kept & (kDirIn | kIntEnable));
-  out(kMode, 0);
-  out(kTargetCmd, 0);
-  out(kInitiatorCmd, 0);
-  in(kResetInterrupt);
+  out(BOARD_CONTROL, kept & (control::DIR_IN | control::INT_ENABLE));
+  out(reg::MODE, 0);
+  out(reg::TARGET_COMMAND, 0);
+  out(reg::INITIATOR_COMMAND, 0);
+  in(reg::RESET_PARITY_INTERRUPT);
 }
 
 void RawInitiator::reset_bus() {
-  out(kInitiatorCmd, kAssertRst);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_RST);
   stall_us(100);
-  out(kInitiatorCmd, 0);
+  out(reg::INITIATOR_COMMAND, 0);
   stall_us(100);
   reset_board();
 }
@@ -126,85 +115,88 @@ Result RawInitiator::run(const Request& request) {
   if (!arbitrate(result)) return result;
   if (!select(request, result)) return result;
   phase_loop(request, result);
-  out(kMode, 0);
-  out(kTargetCmd, 0);
-  out(kInitiatorCmd, 0);
+  out(reg::MODE, 0);
+  out(reg::TARGET_COMMAND, 0);
+  out(reg::INITIATOR_COMMAND, 0);
   return result;
 }
 
 bool RawInitiator::arbitrate(Result& result) {
-  if (!poll(kBusStatus, kStatBsy | kStatSel, 0)) {
+  if (!poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::BSY | cbsr::SEL, 0)) {
     fail(result, Outcome::BusBusy, "the bus never came free");
     return false;
   }
-  out(kInitiatorCmd, 0);
-  out(kData, kOwnIdBit);
-  out(kInitiatorCmd, kAssertDataBus);
-  out(kMode, in(kMode) | kModeArbitrate);
-  if (!poll(kInitiatorCmd, kArbitrationInProgress, kArbitrationInProgress)) {
-    out(kMode, 0);
-    out(kInitiatorCmd, 0);
+  out(reg::INITIATOR_COMMAND, 0);
+  out(reg::OUTPUT_DATA, kOwnIdBit);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_DATA_BUS);
+  out(reg::MODE, in(reg::MODE) | mode::ARBITRATE);
+  if (!poll(reg::INITIATOR_COMMAND, icr::AIP, icr::AIP)) {
+    out(reg::MODE, 0);
+    out(reg::INITIATOR_COMMAND, 0);
     fail(result, Outcome::BusBusy, "arbitration never started");
     return false;
   }
   stall_us(3);  // more than the arbitration delay
-  const bool lost = in(kInitiatorCmd) & kLostArbitration;
-  const std::uint8_t contenders = in(kData);
+  const bool lost = in(reg::INITIATOR_COMMAND)&icr::LA;
+  const std::uint8_t contenders = in(reg::CURRENT_SCSI_DATA);
   if (lost || contenders != kOwnIdBit) {
     // ID 7 is the highest priority, so any other bit means somebody else is
     // arbitrating too; like the miniport, this initiator yields rather than
     // racing it.
-    out(kMode, 0);
-    out(kInitiatorCmd, 0);
+    out(reg::MODE, 0);
+    out(reg::INITIATOR_COMMAND, 0);
     char text[64];
     std::snprintf(text, sizeof text, "arbitration lost (data bus 0x%02X)", contenders);
     fail(result, Outcome::BusBusy, text);
     return false;
   }
-  out(kInitiatorCmd, kAssertBsy | kAssertSel);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_BSY | icr::ASSERT_SEL);
   stall_us(2);
-  out(kMode, in(kMode) & ~kModeArbitrate);
+  out(reg::MODE, in(reg::MODE) & ~mode::ARBITRATE);
   result.transcript.push_back("ARBITRATION won by ID 7");
   return true;
 }
 
 bool RawInitiator::select(const Request& request, Result& result) {
   const std::uint8_t target_bit = static_cast<std::uint8_t>(1u << request.target);
-  out(kTargetCmd, 0);
-  out(kData, kOwnIdBit | target_bit);
-  out(kInitiatorCmd, kAssertBsy | kAssertSel | kAssertAtn | kAssertDataBus);
+  out(reg::TARGET_COMMAND, 0);
+  out(reg::OUTPUT_DATA, kOwnIdBit | target_bit);
+  out(reg::INITIATOR_COMMAND,
+      icr::ASSERT_BSY | icr::ASSERT_SEL | icr::ASSERT_ATN | icr::ASSERT_DATA_BUS);
   stall_us(1);
-  out(kBusStatus, 0);  // Select Enable: no reselection while selecting
-  out(kInitiatorCmd, kAssertSel | kAssertAtn | kAssertDataBus);
+  out(reg::SELECT_ENABLE, 0);  // no reselection while selecting
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_SEL | icr::ASSERT_ATN | icr::ASSERT_DATA_BUS);
   stall_us(1);
   const hw::TimeNs limit = poll_limit_ns_;
   poll_limit_ns_ = 250 * hw::kNsPerMs;  // the selection time-out
-  const bool answered = poll(kBusStatus, kStatBsy, kStatBsy);
+  const bool answered = poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::BSY, cbsr::BSY);
   poll_limit_ns_ = limit;
   if (!answered) {
-    out(kInitiatorCmd, 0);
-    fail(result, Outcome::SelectionTimeout, "target " + std::to_string(request.target) + " did not answer");
+    out(reg::INITIATOR_COMMAND, 0);
+    fail(result, Outcome::SelectionTimeout,
+         "target " + std::to_string(request.target) + " did not answer");
     return false;
   }
-  out(kInitiatorCmd, kAssertAtn);  // release SEL and the data bus, keep ATN
-  result.transcript.push_back("SELECTION of target " + std::to_string(request.target) + " answered");
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_ATN);  // release SEL and the data bus, keep ATN
+  result.transcript.push_back("SELECTION of target " + std::to_string(request.target) +
+                              " answered");
 
   // The target asks for the IDENTIFY message because ATN is up.
-  if (!poll(kBusStatus, kStatBsy | kStatReq, kStatBsy | kStatReq) ||
-      phase_of(in(kBusStatus)) != 6) {
-    out(kInitiatorCmd, 0);
+  if (!poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::BSY | cbsr::REQ, cbsr::BSY | cbsr::REQ) ||
+      phase_of(in(reg::CURRENT_SCSI_BUS_STATUS)) != 6) {
+    out(reg::INITIATOR_COMMAND, 0);
     result.transcript.push_back("target did not ask for a message");
     return true;
   }
-  const std::uint8_t identify = static_cast<std::uint8_t>(
-      0x80 | (request.allow_disconnect ? 0x40 : 0) | (request.lun & 7));
-  out(kTargetCmd, 6);
-  out(kData, identify);
-  out(kInitiatorCmd, kAssertDataBus);  // ATN drops before the last message byte
+  const std::uint8_t identify =
+      static_cast<std::uint8_t>(0x80 | (request.allow_disconnect ? 0x40 : 0) | (request.lun & 7));
+  out(reg::TARGET_COMMAND, 6);
+  out(reg::OUTPUT_DATA, identify);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_DATA_BUS);  // ATN drops before the last message byte
   stall_us(1);
-  out(kInitiatorCmd, kAssertDataBus | kAssertAck);
-  const bool taken = poll(kBusStatus, kStatReq, 0);
-  out(kInitiatorCmd, 0);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_DATA_BUS | icr::ASSERT_ACK);
+  const bool taken = poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::REQ, 0);
+  out(reg::INITIATOR_COMMAND, 0);
   if (!taken) {
     fail(result, Outcome::Timeout, "IDENTIFY not taken");
     return false;
@@ -216,42 +208,42 @@ bool RawInitiator::select(const Request& request, Result& result) {
 }
 
 bool RawInitiator::send_byte(std::uint8_t byte) {
-  out(kData, byte);
-  out(kInitiatorCmd, kAssertDataBus);
+  out(reg::OUTPUT_DATA, byte);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_DATA_BUS);
   stall_us(1);
-  out(kInitiatorCmd, kAssertDataBus | kAssertAck);
-  const bool ok = poll(kBusStatus, kStatReq, 0);
-  out(kInitiatorCmd, 0);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_DATA_BUS | icr::ASSERT_ACK);
+  const bool ok = poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::REQ, 0);
+  out(reg::INITIATOR_COMMAND, 0);
   return ok;
 }
 
 bool RawInitiator::receive_byte(std::uint8_t& byte) {
-  byte = in(kData);
-  out(kInitiatorCmd, kAssertAck);
-  const bool ok = poll(kBusStatus, kStatReq, 0);
-  out(kInitiatorCmd, 0);
+  byte = in(reg::CURRENT_SCSI_DATA);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_ACK);
+  const bool ok = poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::REQ, 0);
+  out(reg::INITIATOR_COMMAND, 0);
   return ok;
 }
 
 void RawInitiator::start_dma(bool read, std::uint32_t blocks) {
-  out(kTargetCmd, read ? 1 : 0);
-  in(kResetInterrupt);
-  out(kSwap, 1);
-  out(kInitiatorCmd, in(kInitiatorCmd) | kAssertDataBus);
-  out(kMode, kModeEopInterrupt | kModeMonitorBusy | kModeDma);
-  out(kBoard, read ? (kDirIn | kIntEnable) : kIntEnable);
-  out(read ? kResetInterrupt : kStartDmaSend, 0);
-  out(kBufferAccess, 0x20);
+  out(reg::TARGET_COMMAND, read ? 1 : 0);
+  in(reg::RESET_PARITY_INTERRUPT);
+  out(SWAP_CONTROL, swap::NORMAL);
+  out(reg::INITIATOR_COMMAND, in(reg::INITIATOR_COMMAND) | icr::ASSERT_DATA_BUS);
+  out(reg::MODE, mode::ENABLE_EOP_INTERRUPT | mode::MONITOR_BUSY | mode::DMA_MODE);
+  out(BOARD_CONTROL, read ? (control::DIR_IN | control::INT_ENABLE) : control::INT_ENABLE);
+  out(read ? reg::START_DMA_INITIATOR_RECEIVE : reg::START_DMA_SEND, 0);
+  out(BUFFER_ACCESS, buffer_access::AT_REST);
   // High part first: the write of the low part arms the block engine.
-  out(kCountHigh, static_cast<std::uint8_t>((blocks >> 8) << 4));
-  out(kCountLow, static_cast<std::uint8_t>(blocks & 0xFF));
+  out(BLOCK_COUNT_HIGH, static_cast<std::uint8_t>((blocks >> 8) << 4));
+  out(BLOCK_COUNT_LOW, static_cast<std::uint8_t>(blocks & 0xFF));
 }
 
 void RawInitiator::end_dma() {
-  out(kInitiatorCmd, in(kInitiatorCmd) & ~kAssertDataBus);
-  out(kMode, 0);
-  out(kSwap, 1);
-  in(kResetInterrupt);
+  out(reg::INITIATOR_COMMAND, in(reg::INITIATOR_COMMAND) & ~icr::ASSERT_DATA_BUS);
+  out(reg::MODE, 0);
+  out(SWAP_CONTROL, swap::NORMAL);
+  in(reg::RESET_PARITY_INTERRUPT);
 }
 
 bool RawInitiator::data_in(Transfer& t, Result& result) {
@@ -261,12 +253,12 @@ bool RawInitiator::data_in(Transfer& t, Result& result) {
     // a bound, so a runaway target cannot keep us here.
     std::uint32_t dropped = 0;
     while (dropped < 1'000'000) {
-      const std::uint8_t s = in(kBusStatus);
-      if ((s & (kStatBsy | kStatReq)) != (kStatBsy | kStatReq) || phase_of(s) != 1) break;
+      const std::uint8_t s = in(reg::CURRENT_SCSI_BUS_STATUS);
+      if ((s & (cbsr::BSY | cbsr::REQ)) != (cbsr::BSY | cbsr::REQ) || phase_of(s) != 1) break;
       std::uint8_t ignored;
       if (!receive_byte(ignored)) break;
       ++dropped;
-      if (!poll(kBusStatus, kStatReq, kStatReq)) break;
+      if (!poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::REQ, cbsr::REQ)) break;
     }
     result.transcript.push_back("DATA IN overrun: " + std::to_string(dropped) + " bytes dropped");
     return true;
@@ -277,31 +269,31 @@ bool RawInitiator::data_in(Transfer& t, Result& result) {
   const std::uint32_t start = t.current;
   std::uint32_t block_words[kBlockBytes / 4];
   for (std::uint32_t moved = 0; moved < blocks;) {
-    const std::uint8_t board = in(kBoard);
-    if (!(board & kBufferBusy)) {
-      out(kBufferAccess, 0x22);
-      pci_.read32_string(base_ + kHostBuffer, block_words, kBlockBytes / 4);
-      out(kBufferAccess, 0x20);
+    const std::uint8_t board = in(BOARD_STATUS);
+    if (!(board & status::BUFFER_BUSY)) {
+      out(BUFFER_ACCESS, buffer_access::HOST_MOVING);
+      pci_.read32_string(base_ + HOST_BUFFER_PORT, block_words, kBlockBytes / 4);
+      out(BUFFER_ACCESS, buffer_access::AT_REST);
       const std::uint32_t take = std::min(kBlockBytes, t.total - t.current);
       std::memcpy(t.in->data() + t.current, block_words, take);
       t.current += take;
       ++moved;
       continue;
     }
-    if ((board & kNcrEnable) && (in(kBoard) & kBufferBusy)) {
+    if ((board & status::NCR5380_ENABLE) && (in(BOARD_STATUS)&status::BUFFER_BUSY)) {
       // The board stopped before the block filled: the target changed phase.
-      out(kSwap, 2);
-      const std::uint32_t valid = in(kSwap) & 0x7F;
+      out(SWAP_CONTROL, swap::FORCE);
+      const std::uint32_t valid = in(SWAP_CONTROL)&swap::VALID_BYTES_MASK;
       if (valid) {
-        out(kSwap, 1);
-        pci_.read32_string(base_ + kHostBuffer, block_words, kBlockBytes / 4);
+        out(SWAP_CONTROL, swap::NORMAL);
+        pci_.read32_string(base_ + HOST_BUFFER_PORT, block_words, kBlockBytes / 4);
         const std::uint32_t take = std::min(valid, t.total - t.current);
         std::memcpy(t.in->data() + t.current, block_words, take);
         t.current += take;
       }
       break;
     }
-    if (!(in(kBusStatus) & kStatBsy)) break;  // the target left the bus
+    if (!(in(reg::CURRENT_SCSI_BUS_STATUS)&cbsr::BSY)) break;  // the target left the bus
   }
   end_dma();
   result.transcript.push_back("DATA IN " + std::to_string(t.current - start) + " bytes in " +
@@ -322,28 +314,28 @@ bool RawInitiator::data_out(Transfer& t, Result& result) {
   std::uint32_t written = 0;
   bool cut_short = false;
   while (written < blocks) {
-    const std::uint8_t board = in(kBoard);
-    if (!(board & kBufferBusy)) {
+    const std::uint8_t board = in(BOARD_STATUS);
+    if (!(board & status::BUFFER_BUSY)) {
       const std::uint32_t offset = t.current + written * kBlockBytes;
       const std::uint32_t take = std::min(kBlockBytes, t.total - offset);
       std::memset(block_words, 0, sizeof block_words);
       std::memcpy(block_words, t.out->data() + offset, take);
-      out(kBufferAccess, 0x22);
-      pci_.write32_string(base_ + kHostBuffer, block_words, kBlockBytes / 4);
-      out(kBufferAccess, 0x20);
+      out(BUFFER_ACCESS, buffer_access::HOST_MOVING);
+      pci_.write32_string(base_ + HOST_BUFFER_PORT, block_words, kBlockBytes / 4);
+      out(BUFFER_ACCESS, buffer_access::AT_REST);
       ++written;
       continue;
     }
-    if ((board & kNcrEnable) && (in(kBoard) & kBufferBusy)) {
+    if ((board & status::NCR5380_ENABLE) && (in(BOARD_STATUS)&status::BUFFER_BUSY)) {
       cut_short = true;  // the target stopped taking data with the buffer full
       break;
     }
-    if (!(in(kBusStatus) & kStatBsy)) break;
+    if (!(in(reg::CURRENT_SCSI_BUS_STATUS)&cbsr::BSY)) break;
   }
   // Wait for the board to hand the 5380 back (terminal count or the target
   // changing phase), then count what the target took.
-  poll(kBoard, kNcrEnable, kNcrEnable);
-  const std::uint32_t left = ((in(kCountHigh) & 0xF0u) << 4) | in(kCountLow);
+  poll(BOARD_STATUS, status::NCR5380_ENABLE, status::NCR5380_ENABLE);
+  const std::uint32_t left = ((in(BLOCK_COUNT_HIGH)&0xF0u) << 4) | in(BLOCK_COUNT_LOW);
   const std::uint32_t acknowledged_blocks = blocks - std::min(left, blocks);
   std::uint32_t sent = acknowledged_blocks * kBlockBytes;
   // A padded last block never completes: the target takes the real bytes
@@ -359,30 +351,32 @@ bool RawInitiator::data_out(Transfer& t, Result& result) {
 }
 
 bool RawInitiator::await_reselection(const Request& request, Result& result) {
-  out(kInitiatorCmd, 0);
-  out(kBusStatus, kOwnIdBit);  // Select Enable
+  out(reg::INITIATOR_COMMAND, 0);
+  out(reg::SELECT_ENABLE, kOwnIdBit);
   const hw::TimeNs deadline = clock_.now_ns() + poll_limit_ns_ + 250 * hw::kNsPerMs;
   // Nothing to do until a device acts: let time jump to the next event
   // rather than spin, as a processor would halt until the interrupt.
   for (;;) {
-    const std::uint8_t s = in(kBusStatus);
-    if ((s & (kStatBsy | kStatSel | kStatIo)) == (kStatSel | kStatIo) && (in(kData) & kOwnIdBit)) break;
+    const std::uint8_t s = in(reg::CURRENT_SCSI_BUS_STATUS);
+    if ((s & (cbsr::BSY | cbsr::SEL | cbsr::IO)) == (cbsr::SEL | cbsr::IO) &&
+        (in(reg::CURRENT_SCSI_DATA)&kOwnIdBit))
+      break;
     if (clock_.now_ns() >= deadline || !clock_.run_next_event(deadline)) {
       fail(result, Outcome::Timeout, "no reselection after a disconnect");
       return false;
     }
   }
-  const std::uint8_t ids = in(kData) & ~kOwnIdBit;
+  const std::uint8_t ids = in(reg::CURRENT_SCSI_DATA) & ~kOwnIdBit;
   const std::uint8_t expected = static_cast<std::uint8_t>(1u << request.target);
-  out(kInitiatorCmd, kAssertBsy);
-  const bool released = poll(kBusStatus, kStatSel, 0);
-  out(kInitiatorCmd, 0);
-  in(kResetInterrupt);
+  out(reg::INITIATOR_COMMAND, icr::ASSERT_BSY);
+  const bool released = poll(reg::CURRENT_SCSI_BUS_STATUS, cbsr::SEL, 0);
+  out(reg::INITIATOR_COMMAND, 0);
+  in(reg::RESET_PARITY_INTERRUPT);
   if (!released || ids != expected) {
     fail(result, Outcome::ProtocolError, "unexpected reselection");
     return false;
   }
-  out(kBusStatus, 0);
+  out(reg::SELECT_ENABLE, 0);
   result.transcript.push_back("RESELECTION by target " + std::to_string(request.target));
   return true;
 }
@@ -397,22 +391,25 @@ bool RawInitiator::phase_loop(const Request& request, Result& result) {
   std::size_t cdb_sent = 0;
   bool complete = false;
   bool disconnected = false;
-  auto finish_data = [&] { result.data_in.assign(in_buffer.begin(), in_buffer.begin() + (request.data_out.empty() ? t.current : 0)); };
+  auto finish_data = [&] {
+    result.data_in.assign(in_buffer.begin(),
+                          in_buffer.begin() + (request.data_out.empty() ? t.current : 0));
+  };
 
   for (int phases = 0; phases < 100'000; ++phases) {
     // Wait for REQ, or for the bus to go free.
     const hw::TimeNs deadline = clock_.now_ns() + poll_limit_ns_;
     std::uint8_t s = 0;
     for (;;) {
-      s = in(kBusStatus);
-      if (!(s & kStatBsy) || (s & kStatReq)) break;
+      s = in(reg::CURRENT_SCSI_BUS_STATUS);
+      if (!(s & cbsr::BSY) || (s & cbsr::REQ)) break;
       if (clock_.now_ns() >= deadline) {
         finish_data();
         fail(result, Outcome::Timeout, "target holds BSY without asking for a phase");
         return false;
       }
     }
-    if (!(s & kStatBsy)) {
+    if (!(s & cbsr::BSY)) {
       if (complete) {
         finish_data();
         result.outcome = Outcome::Completed;
@@ -434,7 +431,7 @@ bool RawInitiator::phase_loop(const Request& request, Result& result) {
       return false;
     }
     const std::uint8_t phase = phase_of(s);
-    out(kTargetCmd, phase);
+    out(reg::TARGET_COMMAND, phase);
     switch (phase) {
       case 2: {  // command
         if (cdb_sent >= request.cdb.size()) {

@@ -281,6 +281,8 @@ VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension
     Srb->SrbStatus = SRB_STATUS_BUSY;
     ScsiPortNotification(RequestComplete, Adapter, Srb);
     ScsiPortNotification(NextRequest, Adapter);
+    /* The port driver owns the request again: keep no pointer to it. */
+    LuExtension->CurrentSrb = NULL;
     Adapter->ActiveLu = NULL;
     return;
   }
@@ -293,6 +295,7 @@ VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension
     KLV528xWriteRegister(base, INITIATOR_COMMAND, 0);
     ScsiPortStallExecution(1);
     ScsiPortNotification(NextRequest, Adapter);
+    LuExtension->CurrentSrb = NULL;
     Adapter->ActiveLu = NULL;
     return;
   }

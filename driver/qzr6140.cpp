@@ -139,10 +139,9 @@ extern "C" ULONG KLV528xFindAdapter(IN PVOID HwDeviceExtension, IN PVOID HwConte
   ScsiPortGetBusData(adapter, PCIConfiguration, ConfigInfo->SystemIoBusNumber,
                      ConfigInfo->SlotNumber, &pciConfig, PCI_COMMON_HDR_LENGTH);
 
-  adapter->BaseIoAddress =
-      (PUCHAR)ScsiPortGetDeviceBase(adapter, ConfigInfo->AdapterInterfaceType,
-                                    ConfigInfo->SystemIoBusNumber, range->RangeStart,
-                                    range->RangeLength, TRUE);
+  adapter->BaseIoAddress = (PUCHAR)ScsiPortGetDeviceBase(
+      adapter, ConfigInfo->AdapterInterfaceType, ConfigInfo->SystemIoBusNumber, range->RangeStart,
+      range->RangeLength, TRUE);
   if (adapter->BaseIoAddress == NULL) {
     /* Unmapped registers would send every access to port 0. */
     return SP_RETURN_NOT_FOUND;
@@ -476,8 +475,8 @@ VOID KLV528xNotifyCompletion(PADAPTER_EXTENSION Adapter) {
   if (srb != NULL && srb->SrbStatus == SRB_STATUS_PENDING) {
     /* COMMAND COMPLETE without a status byte: the outcome is unknown. */
     srb->SrbStatus = SRB_STATUS_ERROR;
-    ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun,
-                     SP_INTERNAL_ADAPTER_ERROR, 7);
+    ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun, SP_INTERNAL_ADAPTER_ERROR,
+                     7);
   }
 
   if (luExtension != NULL) {
@@ -583,9 +582,9 @@ static const struct {
   UCHAR Bits;
   PCSZ Name;
 } KLV528xPhaseNames[] = {
-    {0x00, "\n Bus Free  "},        {0x40, "\n Data Out Phase  "},
-    {0x44, "\n Data In Phase  "},   {0x48, "\n Command Phase  "},
-    {0x4C, "\n Status Phase  "},    {0x58, "\n Message Out Phase  "},
+    {0x00, "\n Bus Free  "},         {0x40, "\n Data Out Phase  "},
+    {0x44, "\n Data In Phase  "},    {0x48, "\n Command Phase  "},
+    {0x4C, "\n Status Phase  "},     {0x58, "\n Message Out Phase  "},
     {0x5C, "\n Message In Phase  "},
 };
 
@@ -598,8 +597,8 @@ BOOLEAN WAIT_REQ(PUCHAR BaseIoAddress, ULONG Budget, PCSZ CallerTag) {
   if ((KLV528xReadRegister(BaseIoAddress, CURRENT_SCSI_BUS_STATUS) & SCSI_BSY) == 0) {
     return FALSE;
   }
-  if (KLV528xPoll(BaseIoAddress, CURRENT_SCSI_BUS_STATUS, SCSI_BSY | SCSI_REQ,
-                  SCSI_BSY | SCSI_REQ, Budget, 0)) {
+  if (KLV528xPoll(BaseIoAddress, CURRENT_SCSI_BUS_STATUS, SCSI_BSY | SCSI_REQ, SCSI_BSY | SCSI_REQ,
+                  Budget, 0)) {
     return TRUE;
   }
 

@@ -10,16 +10,16 @@
 /* ---- Register window: offsets from BaseIoAddress ------------------------ */
 
 /* NCR 53C80 core */
-#define CURRENT_SCSI_DATA 0      /* read */
-#define OUTPUT_DATA 0            /* write */
-#define INITIATOR_COMMAND 1      /* read/write */
-#define MODE_REGISTER 2          /* read/write */
-#define TARGET_COMMAND 3         /* read/write */
-#define CURRENT_SCSI_BUS_STATUS 4 /* read */
-#define SELECT_ENABLE 4          /* write */
-#define BUS_AND_STATUS 5         /* read */
-#define START_DMA_SEND 5         /* write */
-#define RESET_PARITY_INTERRUPT 7 /* read */
+#define CURRENT_SCSI_DATA 0           /* read */
+#define OUTPUT_DATA 0                 /* write */
+#define INITIATOR_COMMAND 1           /* read/write */
+#define MODE_REGISTER 2               /* read/write */
+#define TARGET_COMMAND 3              /* read/write */
+#define CURRENT_SCSI_BUS_STATUS 4     /* read */
+#define SELECT_ENABLE 4               /* write */
+#define BUS_AND_STATUS 5              /* read */
+#define START_DMA_SEND 5              /* write */
+#define RESET_PARITY_INTERRUPT 7      /* read */
 #define START_DMA_INITIATOR_RECEIVE 7 /* write */
 
 /* Board logic */
@@ -33,7 +33,7 @@
 
 /* Initiator Command register */
 #define ASSERT_RST 0x80
-#define ARBIT_IN_PROG 0x40 /* read */
+#define ARBIT_IN_PROG 0x40    /* read */
 #define LOST_ARBITRATION 0x20 /* read */
 #define ASSERT_ACK 0x10
 #define ASSERT_BSY 0x08
@@ -112,7 +112,7 @@
 /* ---- Adapter identity and bus geometry ---------------------------------- */
 
 #define QZR_INITIATOR_ID 7
-#define QZR_TARGETS 7 /* per-target tables hold targets 0-6; 7 is the adapter */
+#define QZR_TARGETS 7             /* per-target tables hold targets 0-6; 7 is the adapter */
 #define QZR_INQUIRY_TEXT_BYTES 28 /* vendor 8, product 16, revision 4 */
 #define QZR_BLOCK_BYTES 128
 #define QZR_BLOCK_ULONGS 32

@@ -25,7 +25,8 @@ typedef enum _INTERFACE_TYPE {
   PNPISABus = 14,
   PNPBus = 15,
   MaximumInterfaceType
-} INTERFACE_TYPE, *PINTERFACE_TYPE;
+} INTERFACE_TYPE,
+    *PINTERFACE_TYPE;
 
 typedef enum _KINTERRUPT_MODE { LevelSensitive = 0, Latched = 1 } KINTERRUPT_MODE;
 
@@ -43,7 +44,8 @@ typedef enum _BUS_DATA_TYPE {
   MPSAConfiguration = 9,
   PNPISAConfiguration = 10,
   MaximumBusDataType
-} BUS_DATA_TYPE, *PBUS_DATA_TYPE;
+} BUS_DATA_TYPE,
+    *PBUS_DATA_TYPE;
 
 typedef enum _DMA_WIDTH { Width8Bits, Width16Bits, Width32Bits, MaximumDmaWidth } DMA_WIDTH;
 

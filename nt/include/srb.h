@@ -245,7 +245,8 @@ typedef enum _SCSI_NOTIFICATION_TYPE {
   CallDisableInterrupts = 4,
   CallEnableInterrupts = 5,
   RequestTimerCall = 6
-} SCSI_NOTIFICATION_TYPE, *PSCSI_NOTIFICATION_TYPE;
+} SCSI_NOTIFICATION_TYPE,
+    *PSCSI_NOTIFICATION_TYPE;
 
 #define SP_BUS_PARITY_ERROR 0x0001
 #define SP_UNEXPECTED_DISCONNECT 0x0002
@@ -269,9 +270,8 @@ extern "C" {
 ULONG ScsiPortInitialize(IN PVOID Argument1, IN PVOID Argument2,
                          IN PHW_INITIALIZATION_DATA HwInitializationData, IN PVOID HwContext);
 
-ULONG ScsiPortGetBusData(IN PVOID DeviceExtension, IN ULONG BusDataType,
-                         IN ULONG SystemIoBusNumber, IN ULONG SlotNumber, IN PVOID Buffer,
-                         IN ULONG Length);
+ULONG ScsiPortGetBusData(IN PVOID DeviceExtension, IN ULONG BusDataType, IN ULONG SystemIoBusNumber,
+                         IN ULONG SlotNumber, IN PVOID Buffer, IN ULONG Length);
 
 PVOID ScsiPortGetDeviceBase(IN PVOID HwDeviceExtension, IN INTERFACE_TYPE BusType,
                             IN ULONG SystemIoBusNumber, IN SCSI_PHYSICAL_ADDRESS IoAddress,

@@ -10,18 +10,19 @@ struct PollCase {
   const char* name;
   std::function<BOOLEAN(PUCHAR)> poll;
   unsigned reg;
-  UCHAR met;      // a register value meeting the condition
-  UCHAR unmet;    // one that does not
-  ULONG attempts; // budget + 1
-  ULONG stall_us; // after each failed attempt; 0 for none
-  Lines message;  // printed on time-out
+  UCHAR met;       // a register value meeting the condition
+  UCHAR unmet;     // one that does not
+  ULONG attempts;  // budget + 1
+  ULONG stall_us;  // after each failed attempt; 0 for none
+  Lines message;   // printed on time-out
 };
 
 std::string read_line(unsigned reg, UCHAR value) {
   char text[48];
-  std::snprintf(text, sizeof text, "%s -> 0x%02x", reg == BOARD_STATUS ? "BOARD_STATUS"
-                                                   : reg == INITIATOR_COMMAND ? "ICR"
-                                                                              : "CSBS",
+  std::snprintf(text, sizeof text, "%s -> 0x%02x",
+                reg == BOARD_STATUS        ? "BOARD_STATUS"
+                : reg == INITIATOR_COMMAND ? "ICR"
+                                           : "CSBS",
                 value);
   return text;
 }
@@ -43,18 +44,54 @@ Lines printed(const Lines& texts) {
 }
 
 const PollCase kPolls[] = {
-    {"ArbitInProg", WAIT_ARBIT_IN_PROG, INITIATOR_COMMAND, 0x41, 0x01, 1001, 1,
+    {"ArbitInProg",
+     WAIT_ARBIT_IN_PROG,
+     INITIATOR_COMMAND,
+     0x41,
+     0x01,
+     1001,
+     1,
      {"\n Fail to get ARBIT_IN_PROG ! ! ! !"}},
-    {"Bsy", WAIT_BSY, CURRENT_SCSI_BUS_STATUS, 0x46, 0x06, 1000000, 1,
+    {"Bsy",
+     WAIT_BSY,
+     CURRENT_SCSI_BUS_STATUS,
+     0x46,
+     0x06,
+     1000000,
+     1,
      {"Fail to get BSY in Selection ! ! !\n"}},
-    {"DeSel", WAIT_DE_SEL, CURRENT_SCSI_BUS_STATUS, 0x44, 0x46, 20001, 1,
+    {"DeSel",
+     WAIT_DE_SEL,
+     CURRENT_SCSI_BUS_STATUS,
+     0x44,
+     0x46,
+     20001,
+     1,
      {"\n DE_SEL error error."}},
-    {"Ncr5380Enable", WAIT_5380_ENABLE, BOARD_STATUS, 0x90, 0x14, 3000001, 1,
+    {"Ncr5380Enable",
+     WAIT_5380_ENABLE,
+     BOARD_STATUS,
+     0x90,
+     0x14,
+     3000001,
+     1,
      {"\n Fail to wait 5380 become accessible ! ! !"}},
-    {"DeReq40000", [](PUCHAR base) { return WAIT_DE_REQ(base, 40000); }, CURRENT_SCSI_BUS_STATUS,
-     0x44, 0x64, 40001, 1, {}},
-    {"DeReq0", [](PUCHAR base) { return WAIT_DE_REQ(base, 0); }, CURRENT_SCSI_BUS_STATUS, 0x40,
-     0x60, 1, 1, {}},
+    {"DeReq40000",
+     [](PUCHAR base) { return WAIT_DE_REQ(base, 40000); },
+     CURRENT_SCSI_BUS_STATUS,
+     0x44,
+     0x64,
+     40001,
+     1,
+     {}},
+    {"DeReq0",
+     [](PUCHAR base) { return WAIT_DE_REQ(base, 0); },
+     CURRENT_SCSI_BUS_STATUS,
+     0x40,
+     0x60,
+     1,
+     1,
+     {}},
 };
 
 class PollTest : public DriverTest, public ::testing::WithParamInterface<PollCase> {};
@@ -121,9 +158,8 @@ TEST_F(DriverTest, WaitReqTimeOutNamesThePhaseAndTheCallersBudgetInHex) {
   EXPECT_EQ(WAIT_REQ(port.base(), 100000, "Run Phase"), FALSE);
 
   // One read at entry, budget + 1 attempts, one read for the report.
-  EXPECT_EQ(port.folded_lines(),
-            (Lines{"100003 x [CSBS -> 0x4c]", "print 0 \"\\n Status Phase  \"",
-                   "print 0 \"Fail to get REQ  ! ! !, 186a0, Run Phase\""}));
+  EXPECT_EQ(port.folded_lines(), (Lines{"100003 x [CSBS -> 0x4c]", "print 0 \"\\n Status Phase  \"",
+                                        "print 0 \"Fail to get REQ  ! ! !, 186a0, Run Phase\""}));
 }
 
 struct PhaseNameCase {
@@ -139,22 +175,21 @@ TEST_P(WaitReqPhaseNameTest, ReportsThePhaseTheBusIsIn) {
 
   EXPECT_EQ(WAIT_REQ(port.base(), 1, "Command"), FALSE);
 
-  EXPECT_EQ(port.debug_lines(),
-            (Lines{GetParam().text, "Fail to get REQ  ! ! !, 1, Command"}));
+  EXPECT_EQ(port.debug_lines(), (Lines{GetParam().text, "Fail to get REQ  ! ! !, 1, Command"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Phases, WaitReqPhaseNameTest,
-    ::testing::Values(PhaseNameCase{0x00, "\n Bus Free  "}, PhaseNameCase{0x40, "\n Data Out Phase  "},
-                      PhaseNameCase{0x44, "\n Data In Phase  "},
-                      PhaseNameCase{0x48, "\n Command Phase  "},
-                      PhaseNameCase{0x4C, "\n Status Phase  "},
-                      PhaseNameCase{0x58, "\n Message Out Phase  "},
-                      PhaseNameCase{0x5C, "\n Message In Phase  "},
-                      // REQ, SEL and parity are masked away before naming
-                      PhaseNameCase{0x7F, "\n Message In Phase  "},
-                      PhaseNameCase{0x50, "\n UnDetermined  "},
-                      PhaseNameCase{0x1C, "\n UnDetermined  "}));
+INSTANTIATE_TEST_SUITE_P(Phases, WaitReqPhaseNameTest,
+                         ::testing::Values(PhaseNameCase{0x00, "\n Bus Free  "},
+                                           PhaseNameCase{0x40, "\n Data Out Phase  "},
+                                           PhaseNameCase{0x44, "\n Data In Phase  "},
+                                           PhaseNameCase{0x48, "\n Command Phase  "},
+                                           PhaseNameCase{0x4C, "\n Status Phase  "},
+                                           PhaseNameCase{0x58, "\n Message Out Phase  "},
+                                           PhaseNameCase{0x5C, "\n Message In Phase  "},
+                                           // REQ, SEL and parity are masked away before naming
+                                           PhaseNameCase{0x7F, "\n Message In Phase  "},
+                                           PhaseNameCase{0x50, "\n UnDetermined  "},
+                                           PhaseNameCase{0x1C, "\n UnDetermined  "}));
 
 TEST_F(DriverTest, WaitReqWithTheLargestBudgetDoesNotWrap) {
   // Budget 0xFFFFFFFF means 2^32 attempts; stop the target after a few so the
@@ -234,8 +269,7 @@ INSTANTIATE_TEST_SUITE_P(Statuses, EnableInterruptTest,
 TEST_F(DriverTest, EnableReselectEnablesTheInterruptThenAnswersOurId) {
   port.answer(BOARD_STATUS, {0x40});
   EXPECT_EQ(KLV528xEnableReselect(&adapter), TRUE);
-  EXPECT_EQ(port.lines(),
-            (Lines{"BOARD_STATUS -> 0x40", "BOARD_CONTROL <- 0x50", "SER <- 0x80"}));
+  EXPECT_EQ(port.lines(), (Lines{"BOARD_STATUS -> 0x40", "BOARD_CONTROL <- 0x50", "SER <- 0x80"}));
 }
 
 TEST_F(DriverTest, ClearInterruptReadsTheChipThenTheBoard) {

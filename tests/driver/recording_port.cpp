@@ -11,33 +11,55 @@ RecordingPort* g_current = nullptr;
 
 const char* read_name(unsigned offset) {
   switch (offset) {
-    case 0: return "CSD";
-    case 1: return "ICR";
-    case 2: return "MR";
-    case 3: return "TCR";
-    case 4: return "CSBS";
-    case 5: return "BSR";
-    case 6: return "IDR";
-    case 7: return "RPI";
-    case 8: return "HOST_BUFFER_PORT";
-    case 9: return "BOARD_STATUS";
-    case 10: return "BLOCK_COUNT_LOW";
-    case 12: return "BLOCK_COUNT_HIGH";
-    case 13: return "SWAP_CONTROL";
-    case 26: return "BUFFER_ACCESS";
-    default: return nullptr;
+    case 0:
+      return "CSD";
+    case 1:
+      return "ICR";
+    case 2:
+      return "MR";
+    case 3:
+      return "TCR";
+    case 4:
+      return "CSBS";
+    case 5:
+      return "BSR";
+    case 6:
+      return "IDR";
+    case 7:
+      return "RPI";
+    case 8:
+      return "HOST_BUFFER_PORT";
+    case 9:
+      return "BOARD_STATUS";
+    case 10:
+      return "BLOCK_COUNT_LOW";
+    case 12:
+      return "BLOCK_COUNT_HIGH";
+    case 13:
+      return "SWAP_CONTROL";
+    case 26:
+      return "BUFFER_ACCESS";
+    default:
+      return nullptr;
   }
 }
 
 const char* write_name(unsigned offset) {
   switch (offset) {
-    case 0: return "ODR";
-    case 4: return "SER";
-    case 5: return "SDS";
-    case 6: return "SDTR";
-    case 7: return "SDIR";
-    case 9: return "BOARD_CONTROL";
-    default: return read_name(offset);
+    case 0:
+      return "ODR";
+    case 4:
+      return "SER";
+    case 5:
+      return "SDS";
+    case 6:
+      return "SDTR";
+    case 7:
+      return "SDIR";
+    case 9:
+      return "BOARD_CONTROL";
+    default:
+      return read_name(offset);
   }
 }
 
@@ -67,11 +89,16 @@ std::string escaped(const std::string& text) {
 
 const char* notification_name(std::uint32_t type) {
   switch (type) {
-    case RequestComplete: return "RequestComplete";
-    case NextRequest: return "NextRequest";
-    case NextLuRequest: return "NextLuRequest";
-    case ResetDetected: return "ResetDetected";
-    default: return "Notification";
+    case RequestComplete:
+      return "RequestComplete";
+    case NextRequest:
+      return "NextRequest";
+    case NextLuRequest:
+      return "NextLuRequest";
+    case ResetDetected:
+      return "ResetDetected";
+    default:
+      return "Notification";
   }
 }
 
@@ -82,7 +109,9 @@ RecordingPort::RecordingPort() : previous_(g_current) {
   events_.reserve(1 << 16);
 }
 
-RecordingPort::~RecordingPort() { g_current = previous_; }
+RecordingPort::~RecordingPort() {
+  g_current = previous_;
+}
 
 RecordingPort& RecordingPort::current() {
   if (g_current == nullptr) {
@@ -110,7 +139,9 @@ void RecordingPort::on_read(unsigned offset,
   registers_.at(offset).callback = std::move(callback);
 }
 
-void RecordingPort::echo_writes(unsigned offset) { registers_.at(offset).echo_writes = true; }
+void RecordingPort::echo_writes(unsigned offset) {
+  registers_.at(offset).echo_writes = true;
+}
 
 void RecordingPort::answer_buffer(std::initializer_list<ULONG> words) {
   buffer_words_.insert(buffer_words_.end(), words.begin(), words.end());
@@ -208,7 +239,9 @@ void RecordingPort::write_buffer(PULONG port, PULONG buffer, ULONG count) {
   append_detail(Call::BufferWrite, count, std::move(detail));
 }
 
-void RecordingPort::stall(ULONG microseconds) { append(Call::Stall, 0, microseconds); }
+void RecordingPort::stall(ULONG microseconds) {
+  append(Call::Stall, 0, microseconds);
+}
 
 void RecordingPort::notify(SCSI_NOTIFICATION_TYPE type, const SCSI_REQUEST_BLOCK* srb,
                            std::uint32_t path, std::uint32_t target, std::uint32_t lun) {
@@ -256,8 +289,7 @@ void RecordingPort::debug_print(ULONG level, std::string text) {
   append_detail(Call::DebugPrint, level, std::move(detail));
 }
 
-ULONG RecordingPort::get_bus_data(ULONG type, ULONG bus, ULONG slot, PVOID buffer,
-                                  ULONG length) {
+ULONG RecordingPort::get_bus_data(ULONG type, ULONG bus, ULONG slot, PVOID buffer, ULONG length) {
   Detail detail;
   detail.a = type;
   detail.b = bus;
@@ -269,9 +301,8 @@ ULONG RecordingPort::get_bus_data(ULONG type, ULONG bus, ULONG slot, PVOID buffe
   return bus_data_result_;
 }
 
-PVOID RecordingPort::get_device_base(INTERFACE_TYPE type, ULONG bus,
-                                     SCSI_PHYSICAL_ADDRESS address, ULONG length,
-                                     BOOLEAN in_io_space) {
+PVOID RecordingPort::get_device_base(INTERFACE_TYPE type, ULONG bus, SCSI_PHYSICAL_ADDRESS address,
+                                     ULONG length, BOOLEAN in_io_space) {
   Detail detail;
   detail.a = static_cast<std::uint32_t>(type);
   detail.b = bus;
@@ -553,8 +584,7 @@ extern "C" {
 
 ULONG ScsiPortInitialize(PVOID Argument1, PVOID Argument2,
                          PHW_INITIALIZATION_DATA HwInitializationData, PVOID HwContext) {
-  return RecordingPort::current().initialize(Argument1, Argument2, HwInitializationData,
-                                             HwContext);
+  return RecordingPort::current().initialize(Argument1, Argument2, HwInitializationData, HwContext);
 }
 
 ULONG ScsiPortGetBusData(PVOID, ULONG BusDataType, ULONG SystemIoBusNumber, ULONG SlotNumber,
@@ -577,7 +607,9 @@ SCSI_PHYSICAL_ADDRESS ScsiPortConvertUlongToPhysicalAddress(ULONG UlongAddress) 
   return address;
 }
 
-UCHAR ScsiPortReadPortUchar(PUCHAR Port) { return RecordingPort::current().read_port(Port); }
+UCHAR ScsiPortReadPortUchar(PUCHAR Port) {
+  return RecordingPort::current().read_port(Port);
+}
 
 VOID ScsiPortWritePortUchar(PUCHAR Port, UCHAR Value) {
   RecordingPort::current().write_port(Port, Value);
@@ -591,7 +623,9 @@ VOID ScsiPortWritePortBufferUlong(PULONG Port, PULONG Buffer, ULONG Count) {
   RecordingPort::current().write_buffer(Port, Buffer, Count);
 }
 
-VOID ScsiPortStallExecution(ULONG Delay) { RecordingPort::current().stall(Delay); }
+VOID ScsiPortStallExecution(ULONG Delay) {
+  RecordingPort::current().stall(Delay);
+}
 
 VOID ScsiPortNotification(SCSI_NOTIFICATION_TYPE NotificationType, PVOID HwDeviceExtension, ...) {
   va_list arguments;

@@ -50,13 +50,13 @@ enum class Call : std::uint8_t {
 // per stall. Calls that carry more than a value keep it in a side record.
 struct Event {
   Call call;
-  std::uint8_t reg;     // register offset (port calls); kOutsideWindow if outside
-  std::uint32_t value;  // value read or written, stall µs, notification type, ...
-  std::uint32_t detail; // index of the side record, for calls that have one
+  std::uint8_t reg;      // register offset (port calls); kOutsideWindow if outside
+  std::uint32_t value;   // value read or written, stall µs, notification type, ...
+  std::uint32_t detail;  // index of the side record, for calls that have one
 
   bool same_as(const Event& other) const {
-    return call == other.call && reg == other.reg && value == other.value &&
-           detail == kNoDetail && other.detail == kNoDetail;
+    return call == other.call && reg == other.reg && value == other.value && detail == kNoDetail &&
+           other.detail == kNoDetail;
   }
   static constexpr std::uint32_t kNoDetail = 0xFFFFFFFF;
   static constexpr std::uint8_t kOutsideWindow = 0xFF;
@@ -168,11 +168,10 @@ class RecordingPort {
                  ULONG unique_id);
   void debug_print(ULONG level, std::string text);
   ULONG get_bus_data(ULONG type, ULONG bus, ULONG slot, PVOID buffer, ULONG length);
-  PVOID get_device_base(INTERFACE_TYPE type, ULONG bus, SCSI_PHYSICAL_ADDRESS address,
-                        ULONG length, BOOLEAN in_io_space);
+  PVOID get_device_base(INTERFACE_TYPE type, ULONG bus, SCSI_PHYSICAL_ADDRESS address, ULONG length,
+                        BOOLEAN in_io_space);
   void convert_address(ULONG address);
-  ULONG initialize(PVOID argument1, PVOID argument2, PHW_INITIALIZATION_DATA data,
-                   PVOID context);
+  ULONG initialize(PVOID argument1, PVOID argument2, PHW_INITIALIZATION_DATA data, PVOID context);
 
  private:
   struct RegisterScript {

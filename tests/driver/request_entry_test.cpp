@@ -7,8 +7,8 @@ namespace {
 const Lines kBusReset = {"ICR <- 0x80", "stall 100", "ICR <- 0x00", "stall 100",
                          // board reset, with BOARD_STATUS reading 0
                          "BOARD_STATUS -> 0x00", "BOARD_CONTROL <- 0x80", "stall 10",
-                         "BOARD_CONTROL <- 0x00", "stall 1", "MR <- 0x00", "TCR <- 0x00",
-                         "stall 1", "CompleteRequest(0, 0xff, 0xff, 0x0e)", "NextRequest"};
+                         "BOARD_CONTROL <- 0x00", "stall 1", "MR <- 0x00", "TCR <- 0x00", "stall 1",
+                         "CompleteRequest(0, 0xff, 0xff, 0x0e)", "NextRequest"};
 
 class StartIoTest : public DriverTest {
  protected:
@@ -75,7 +75,7 @@ TEST_F(StartIoTest, AbortWithNothingOnTheBusFailsAndLeavesTheBusAlone) {
 
 struct AbortMissCase {
   const char* name;
-  bool other_on_bus;       // a different request holds the bus
+  bool other_on_bus;  // a different request holds the bus
   ULONG lu_state;
 };
 
@@ -131,8 +131,8 @@ TEST_F(StartIoTest, AbortOfTheRequestOnTheBusResetsTheBus) {
 
   EXPECT_EQ(KLV528xStartIo(&adapter, &abort), TRUE);
 
-  EXPECT_EQ(port.lines(), Lines{"GetLogicalUnit(0, 1, 0)"} + kBusReset + Lines{"ResetDetected"} +
-                              kIdleSequence);
+  EXPECT_EQ(port.lines(),
+            Lines{"GetLogicalUnit(0, 1, 0)"} + kBusReset + Lines{"ResetDetected"} + kIdleSequence);
   EXPECT_EQ(abort.SrbStatus, SRB_STATUS_PENDING);  // ended by CompleteRequest
   EXPECT_EQ(adapter.ActiveLu, nullptr);
   EXPECT_EQ(lu.CurrentSrb, nullptr);
@@ -155,8 +155,7 @@ TEST_P(RefusedFunctionTest, EndsAsInvalidRequestThenIdles) {
 INSTANTIATE_TEST_SUITE_P(Functions, RefusedFunctionTest,
                          ::testing::Values(SRB_FUNCTION_SHUTDOWN, SRB_FUNCTION_FLUSH,
                                            SRB_FUNCTION_RESET_DEVICE, SRB_FUNCTION_IO_CONTROL,
-                                           SRB_FUNCTION_CLAIM_DEVICE,
-                                           SRB_FUNCTION_TERMINATE_IO));
+                                           SRB_FUNCTION_CLAIM_DEVICE, SRB_FUNCTION_TERMINATE_IO));
 
 TEST_F(StartIoTest, TakesThePathIdOfEveryRequest) {
   request.Function = SRB_FUNCTION_FLUSH;

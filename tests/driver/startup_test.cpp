@@ -68,9 +68,7 @@ class FindAdapterTest : public DriverTest {
     port.pci_header()[0x3C] = 11;  // InterruptLine
   }
 
-  ULONG find() {
-    return KLV528xFindAdapter(&adapter, nullptr, nullptr, nullptr, &config, &again);
-  }
+  ULONG find() { return KLV528xFindAdapter(&adapter, nullptr, nullptr, nullptr, &config, &again); }
 
   ACCESS_RANGE ranges[2]{};
   PORT_CONFIGURATION_INFORMATION config{};

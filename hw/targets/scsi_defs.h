@@ -39,12 +39,9 @@ constexpr std::uint8_t LOAD_UNLOAD = 0x1B;  // sequential: same code as START ST
 constexpr std::uint8_t command_length(std::uint8_t opcode) {
   switch (opcode >> 5) {
     case 1:
-    case 2:
-      return 10;
-    case 5:
-      return 12;
-    default:
-      return 6;
+    case 2: return 10;
+    case 5: return 12;
+    default: return 6;
   }
 }
 
@@ -89,7 +86,6 @@ constexpr std::uint8_t DATA_PROTECT = 0x7;
 constexpr std::uint8_t BLANK_CHECK = 0x8;
 constexpr std::uint8_t ABORTED_COMMAND = 0xB;
 constexpr std::uint8_t VOLUME_OVERFLOW = 0xD;
-constexpr std::uint8_t MISCOMPARE = 0xE;
 }  // namespace sense_key
 
 // Additional sense code and qualifier pairs.
@@ -120,7 +116,6 @@ constexpr Asc UNRECOVERED_READ_ERROR{0x11, 0x00};
 constexpr Asc LOGICAL_UNIT_NOT_READY_INITIALIZING_COMMAND_REQUIRED{0x04, 0x02};
 constexpr Asc WRITE_ERROR{0x0C, 0x00};
 constexpr Asc DATA_PHASE_ERROR{0x4B, 0x00};
-constexpr Asc MISCOMPARE_DURING_VERIFY{0x1D, 0x00};
 }  // namespace asc
 
 namespace device_type {

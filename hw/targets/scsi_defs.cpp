@@ -134,8 +134,7 @@ const char* message_name(std::uint8_t message) {
 }
 
 const char* status_name(std::uint8_t status) {
-  // Bits 7-6 and 0 are reserved; a target may set them and the code is the rest.
-  return find_name(kStatusNames, status & 0x3E, "unknown status");
+  return find_name(kStatusNames, status, "unknown status");
 }
 
 const char* sense_key_name(std::uint8_t key) {

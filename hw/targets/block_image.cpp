@@ -102,7 +102,9 @@ std::optional<BlockImage> BlockImage::open(const std::string& path, std::uint32_
   const bool read_only = access == Access::ReadOnly;
   const int fd = ::open(path.c_str(), (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
   if (fd < 0) {
-    error = errno == ENOENT ? describe(path, "no such file") : system_error(path, "cannot open");
+    error = errno == ENOENT   ? describe(path, "no such file")
+            : errno == EISDIR ? describe(path, "not a regular file (a directory)")
+                              : system_error(path, "cannot open");
     return std::nullopt;
   }
   struct stat info {};

@@ -118,14 +118,14 @@ TEST(UnitSense, FixedFormatLayout) {
   EXPECT_EQ(Sense{}.bytes()[0], 0x70);  // no sense: current error code, not valid
 }
 
-TEST(UnitUnitAttention, OffByDefault) {
+TEST(UnitAttention, OffByDefault) {
   Processor unit = make_processor();
   EXPECT_EQ(run(unit, test_unit_ready()).status, scsi::status::GOOD);
   unit.reset();
   EXPECT_EQ(run(unit, test_unit_ready()).status, scsi::status::GOOD);
 }
 
-TEST(UnitUnitAttention, ReportedOnceAfterPowerOnAndAfterEachReset) {
+TEST(UnitAttention, ReportedOnceAfterPowerOnAndAfterEachReset) {
   Processor unit = make_processor(/*unit_attention=*/true);
   const SenseView attention =
       sense(sk::UNIT_ATTENTION, scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET);
@@ -141,7 +141,7 @@ TEST(UnitUnitAttention, ReportedOnceAfterPowerOnAndAfterEachReset) {
   EXPECT_EQ(run(unit, test_unit_ready()).status, scsi::status::GOOD);
 }
 
-TEST(UnitUnitAttention, RequestSenseReportsAndClearsIt) {
+TEST(UnitAttention, RequestSenseReportsAndClearsIt) {
   Processor unit = make_processor(/*unit_attention=*/true);
   EXPECT_EQ(request_sense(unit),
             sense(sk::UNIT_ATTENTION, scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET));

@@ -88,7 +88,8 @@ std::unique_ptr<LogicalUnit> make_unit(const DeviceConfig& config, std::string& 
     case Kind::CdRom:
     case Kind::WriteOnce: {
       if (config.kind == Kind::CdRom && block_bytes != CdRom::kBlockBytes) {
-        error = "a CD-ROM has 2048-byte blocks, not " + std::to_string(block_bytes);
+        error = "image '" + config.image_path + "': a CD-ROM has 2048-byte blocks, not " +
+                std::to_string(block_bytes);
         return nullptr;
       }
       auto image = block_image_for(config, block_bytes, true, error);
@@ -102,7 +103,8 @@ std::unique_ptr<LogicalUnit> make_unit(const DeviceConfig& config, std::string& 
     }
     case Kind::Tape: {
       if (block_bytes != TapeImage::kBlockBytes) {
-        error = "a tape has 512-byte records, not " + std::to_string(block_bytes);
+        error = "tape image '" + config.image_path + "': a tape has 512-byte records, not " +
+                std::to_string(block_bytes);
         return nullptr;
       }
       auto image = tape_image_for(config, error);

@@ -73,7 +73,8 @@ TEST(BlockImage, EveryBadFileGivesAMessageNamingIt) {
   const Case cases[] = {
       {"missing", dir.file("missing.img"), 512, "no such file"},
       {"empty", dir.write_file("empty.img", {}), 512, "too small"},
-      {"ragged", dir.write_file("ragged.img", Bytes(1000)), 512, "not a multiple of the block size"},
+      {"ragged", dir.write_file("ragged.img", Bytes(1000)), 512,
+       "not a multiple of the block size"},
       {"directory", dir.file("a-directory"), 512, "not a regular file"},
       {"block size", dir.write_file("odd.img", Bytes(1000)), 1000, "not a power of two"},
   };

@@ -44,7 +44,8 @@ class ScratchDir {
   // Writes `bytes` to a file in the directory and returns its path.
   std::string write_file(const std::string& name, const Bytes& bytes) const {
     std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return file(name);
   }
 
@@ -57,8 +58,8 @@ inline Bytes cdb6(std::uint8_t opcode, std::uint8_t b1 = 0, std::uint8_t b2 = 0,
   return {opcode, b1, b2, b3, b4, control};
 }
 
-inline Bytes cdb10(std::uint8_t opcode, std::uint8_t flags, std::uint32_t lba,
-                   std::uint16_t length, std::uint8_t b8_low = 0) {
+inline Bytes cdb10(std::uint8_t opcode, std::uint8_t flags, std::uint32_t lba, std::uint16_t length,
+                   std::uint8_t b8_low = 0) {
   return {opcode,
           flags,
           static_cast<std::uint8_t>(lba >> 24),
@@ -74,8 +75,12 @@ inline Bytes cdb10(std::uint8_t opcode, std::uint8_t flags, std::uint32_t lba,
 // Six-byte commands whose bytes 2-4 carry a 24-bit count (tape, processor).
 inline Bytes cdb6_count(std::uint8_t opcode, std::uint8_t b1, std::int32_t count) {
   const auto raw = static_cast<std::uint32_t>(count) & 0xFFFFFF;
-  return {opcode, b1, static_cast<std::uint8_t>(raw >> 16), static_cast<std::uint8_t>(raw >> 8),
-          static_cast<std::uint8_t>(raw), 0};
+  return {opcode,
+          b1,
+          static_cast<std::uint8_t>(raw >> 16),
+          static_cast<std::uint8_t>(raw >> 8),
+          static_cast<std::uint8_t>(raw),
+          0};
 }
 
 inline Bytes read6(std::uint32_t lba, std::uint8_t blocks) {
@@ -93,7 +98,9 @@ inline Bytes read10(std::uint32_t lba, std::uint16_t blocks) {
 inline Bytes write10(std::uint32_t lba, std::uint16_t blocks) {
   return cdb10(scsi::op::WRITE_10, 0, lba, blocks);
 }
-inline Bytes test_unit_ready() { return cdb6(scsi::op::TEST_UNIT_READY); }
+inline Bytes test_unit_ready() {
+  return cdb6(scsi::op::TEST_UNIT_READY);
+}
 inline Bytes inquiry(std::uint8_t allocation) {
   return cdb6(scsi::op::INQUIRY, 0, 0, 0, allocation);
 }
@@ -101,7 +108,9 @@ inline Bytes mode_sense(std::uint8_t page_byte, std::uint8_t allocation = 255,
                         bool no_descriptors = false) {
   return cdb6(scsi::op::MODE_SENSE_6, no_descriptors ? 0x08 : 0x00, page_byte, 0, allocation);
 }
-inline Bytes read_capacity() { return cdb10(scsi::op::READ_CAPACITY, 0, 0, 0); }
+inline Bytes read_capacity() {
+  return cdb10(scsi::op::READ_CAPACITY, 0, 0, 0);
+}
 
 // A pattern that differs in every block, so misplaced blocks show.
 inline Bytes pattern(std::size_t bytes, std::uint8_t seed) {
@@ -117,7 +126,7 @@ struct Exchange {
   Bytes data_in;
   std::uint32_t data_out_bytes = 0;
   std::uint32_t block_bytes = 0;
-  TimeNs latency_ns = 0;       // before the data phase
+  TimeNs latency_ns = 0;        // before the data phase
   TimeNs write_latency_ns = 0;  // after Data Out
 };
 
@@ -125,7 +134,7 @@ struct Exchange {
 // if the unit asked for them.
 inline Exchange run(LogicalUnit& unit, const Bytes& cdb, const Bytes& data_out = {}) {
   const CommandOutcome outcome = unit.execute(cdb);
-  Exchange exchange{outcome.status, outcome.data_in, outcome.data_out_bytes,
+  Exchange exchange{outcome.status,      outcome.data_in,    outcome.data_out_bytes,
                     outcome.block_bytes, outcome.latency_ns, 0};
   if (outcome.status == scsi::status::GOOD && outcome.direction == DataDirection::Out) {
     const DataOutResult result = unit.complete_data_out(cdb, data_out);
@@ -175,8 +184,8 @@ inline SenseView sense(std::uint8_t key, scsi::Asc code, std::uint32_t informati
 }
 
 inline std::ostream& operator<<(std::ostream& out, const SenseView& view) {
-  return out << scsi::sense_key_name(view.key) << " asc " << int{view.asc} << "/"
-             << int{view.ascq} << (view.valid ? " info " + std::to_string(view.information) : "")
+  return out << scsi::sense_key_name(view.key) << " asc " << int{view.asc} << "/" << int{view.ascq}
+             << (view.valid ? " info " + std::to_string(view.information) : "")
              << (view.filemark ? " FM" : "") << (view.end_of_medium ? " EOM" : "");
 }
 

@@ -85,15 +85,15 @@ TEST_F(DiskTest, AddressesBeyondTheEndAreRefusedWithTheFirstMissingBlock) {
       {"WRITE(10) over the end", write10(kBlocks - 1, 2), kBlocks},
       {"WRITE(6) past the end", write6(kBlocks + 5, 1), kBlocks + 5},
       {"VERIFY over the end", cdb10(scsi::op::VERIFY_10, 0, kBlocks - 1, 2), kBlocks},
-      {"SYNCHRONIZE CACHE past the end", cdb10(scsi::op::SYNCHRONIZE_CACHE, 0, kBlocks, 0), kBlocks},
+      {"SYNCHRONIZE CACHE past the end", cdb10(scsi::op::SYNCHRONIZE_CACHE, 0, kBlocks, 0),
+       kBlocks},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const Failure failure = run_for_sense(*disk, c.cdb, Bytes(2 * 512));
     EXPECT_EQ(failure.status, scsi::status::CHECK_CONDITION);
-    EXPECT_EQ(failure.sense,
-              sense(sk::ILLEGAL_REQUEST, scsi::asc::LOGICAL_BLOCK_ADDRESS_OUT_OF_RANGE,
-                    c.first_missing));
+    EXPECT_EQ(failure.sense, sense(sk::ILLEGAL_REQUEST,
+                                   scsi::asc::LOGICAL_BLOCK_ADDRESS_OUT_OF_RANGE, c.first_missing));
   }
   EXPECT_EQ(run(*disk, read10(kBlocks - 1, 1)).status, scsi::status::GOOD);
   EXPECT_EQ(run(*disk, cdb10(scsi::op::VERIFY_10, 0, kBlocks - 4, 4)).status, scsi::status::GOOD);
@@ -219,9 +219,9 @@ TEST_F(DiskTest, EjectedMediumIsNotPresentForEveryMediumCommand) {
     ASSERT_EQ(run(*disk, kEject).status, scsi::status::GOOD);
 
     const SenseView absent = sense(sk::NOT_READY, scsi::asc::MEDIUM_NOT_PRESENT);
-    for (const Bytes& cdb : {test_unit_ready(), read10(0, 1), read6(0, 1), write10(0, 1),
-                             read_capacity(), cdb10(scsi::op::VERIFY_10, 0, 0, 1),
-                             cdb10(scsi::op::SYNCHRONIZE_CACHE, 0, 0, 0)}) {
+    for (const Bytes& cdb :
+         {test_unit_ready(), read10(0, 1), read6(0, 1), write10(0, 1), read_capacity(),
+          cdb10(scsi::op::VERIFY_10, 0, 0, 1), cdb10(scsi::op::SYNCHRONIZE_CACHE, 0, 0, 0)}) {
       SCOPED_TRACE(scsi::opcode_name(cdb[0]));
       const Failure failure = run_for_sense(*disk, cdb, Bytes(512));
       EXPECT_EQ(failure.status, scsi::status::CHECK_CONDITION);
@@ -259,8 +259,7 @@ TEST_F(DiskTest, DriveStartedWithoutMedium) {
   EXPECT_EQ(run_for_sense(*disk, test_unit_ready()).sense,
             sense(sk::NOT_READY, scsi::asc::MEDIUM_NOT_PRESENT));
   // Nothing to load either.
-  EXPECT_EQ(run_for_sense(*disk, kLoad).sense,
-            sense(sk::NOT_READY, scsi::asc::MEDIUM_NOT_PRESENT));
+  EXPECT_EQ(run_for_sense(*disk, kLoad).sense, sense(sk::NOT_READY, scsi::asc::MEDIUM_NOT_PRESENT));
   EXPECT_EQ(run(*disk, mode_sense(0x3F)).status, scsi::status::GOOD);
 }
 
@@ -273,7 +272,8 @@ TEST_F(DiskTest, DataOutCutShortWritesOnlyWholeBlocks) {
   EXPECT_EQ(failure.sense, sense(sk::ABORTED_COMMAND, scsi::asc::DATA_PHASE_ERROR, 1));
 
   const Bytes back = run(*disk, read10(20, 4)).data_in;
-  EXPECT_EQ(Bytes(back.begin(), back.begin() + 1024), Bytes(partial.begin(), partial.begin() + 1024));
+  EXPECT_EQ(Bytes(back.begin(), back.begin() + 1024),
+            Bytes(partial.begin(), partial.begin() + 1024));
   EXPECT_EQ(Bytes(back.begin() + 1024, back.end()), Bytes(2 * 512, 0xEE));
 }
 
@@ -307,10 +307,10 @@ TEST_F(DiskTest, LatencyFollowsTheSeekModel) {
     TimeNs latency_ns;
   };
   const Step steps[] = {
-      {0, 2, 1000 + 0 + 600},                // head starts at block 0: no seek
-      {2, 1, 1000 + 0 + 300},                // sequential: no seek
-      {1003, 1, 1000 + 5000 + 10000 + 300},  // 1000 blocks away
-      {999'000, 4, 1000 + 100'000 + 1200},   // capped at full stroke
+      {0, 2, 1000 + 0 + 600},                   // head starts at block 0: no seek
+      {2, 1, 1000 + 0 + 300},                   // sequential: no seek
+      {1003, 1, 1000 + 5000 + 10000 + 300},     // 1000 blocks away
+      {999'000, 4, 1000 + 100'000 + 1200},      // capped at full stroke
       {998'004, 1, 1000 + 5000 + 10000 + 300},  // backwards counts the same
   };
   for (const Step& step : steps) {

@@ -61,8 +61,8 @@ TEST(UnitInquiry, AllocationLengthCutsTheAnswer) {
 
 TEST(UnitInquiry, VitalProductDataIsRefused) {
   Processor unit = make_processor();
-  for (const Bytes& cdb : {cdb6(scsi::op::INQUIRY, 0x01, 0x00, 0, 36),    // EVPD
-                           cdb6(scsi::op::INQUIRY, 0x00, 0x80, 0, 36),    // page without EVPD
+  for (const Bytes& cdb : {cdb6(scsi::op::INQUIRY, 0x01, 0x00, 0, 36),  // EVPD
+                           cdb6(scsi::op::INQUIRY, 0x00, 0x80, 0, 36),  // page without EVPD
                            cdb6(scsi::op::INQUIRY, 0x01, 0x83, 0, 36)}) {
     const Failure failure = run_for_sense(unit, cdb);
     EXPECT_EQ(failure.status, scsi::status::CHECK_CONDITION);
@@ -159,8 +159,10 @@ TEST(UnitCommands, UnknownOpcodesAndLinkedCommandsAreRefused) {
       {"reserved group 3 opcode", cdb6(0x60), scsi::asc::INVALID_COMMAND_OPERATION_CODE},
       {"vendor opcode", cdb6(0xC0), scsi::asc::INVALID_COMMAND_OPERATION_CODE},
       {"READ CAPACITY on a processor", read_capacity(), scsi::asc::INVALID_COMMAND_OPERATION_CODE},
-      {"Link bit", cdb6(scsi::op::TEST_UNIT_READY, 0, 0, 0, 0, 0x01), scsi::asc::INVALID_FIELD_IN_CDB},
-      {"CDB shorter than its group", Bytes{scsi::op::READ_10, 0, 0}, scsi::asc::INVALID_FIELD_IN_CDB},
+      {"Link bit", cdb6(scsi::op::TEST_UNIT_READY, 0, 0, 0, 0, 0x01),
+       scsi::asc::INVALID_FIELD_IN_CDB},
+      {"CDB shorter than its group", Bytes{scsi::op::READ_10, 0, 0},
+       scsi::asc::INVALID_FIELD_IN_CDB},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

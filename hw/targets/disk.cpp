@@ -46,6 +46,8 @@ void Disk::insert_medium(BlockImage image) {
   medium_present_ = true;
   spinning_ = true;
   head_lba_ = 0;
+  // The initiator did not ask for this: it learns of the new medium this way.
+  raise_unit_attention(scsi::asc::NOT_READY_TO_READY_TRANSITION);
 }
 
 bool Disk::eject_medium() {
@@ -130,6 +132,7 @@ CommandOutcome Disk::read(std::span<const std::uint8_t> cdb) {
   if (auto sense = not_ready()) return fail(*sense);
   if (extent->blocks == 0) return good(timings().command_latency_ns);
   if (auto sense = out_of_range(*extent)) return fail(*sense);
+  if (too_large(*extent)) return invalid_field();
 
   std::vector<std::uint8_t> bytes(std::size_t{extent->blocks} * block_bytes_);
   std::string error;
@@ -151,6 +154,7 @@ CommandOutcome Disk::write(std::span<const std::uint8_t> cdb) {
   if (write_protected()) return fail(sk::DATA_PROTECT, scsi::asc::WRITE_PROTECTED);
   if (extent->blocks == 0) return good(timings().command_latency_ns);
   if (auto sense = out_of_range(*extent)) return fail(*sense);
+  if (too_large(*extent)) return invalid_field();
   const TimeNs latency_ns = timings().command_latency_ns + seek_ns(head_lba_, extent->lba);
   head_lba_ = extent->lba;
   return data_out(extent->blocks * block_bytes_, block_bytes_, latency_ns);
@@ -158,9 +162,17 @@ CommandOutcome Disk::write(std::span<const std::uint8_t> cdb) {
 
 DataOutResult Disk::complete_data_out(std::span<const std::uint8_t> cdb,
                                       std::span<const std::uint8_t> data) {
-  const bool is_write = !cdb.empty() &&
-                        (cdb[0] == scsi::op::WRITE_6 || cdb[0] == scsi::op::WRITE_10) &&
-                        cdb.size() >= scsi::command_length(cdb[0]);
+  const std::uint8_t opcode = cdb.empty() ? 0 : cdb[0];
+  const bool complete_cdb = !cdb.empty() && cdb.size() >= scsi::command_length(opcode);
+  const bool is_write =
+      complete_cdb && (opcode == scsi::op::WRITE_6 || opcode == scsi::op::WRITE_10);
+  const bool is_compare = complete_cdb && opcode == scsi::op::VERIFY_10 && (cdb[1] & 0x02);
+  if (is_compare) {
+    const Extent extent{be32(cdb, 2), be16(cdb, 7)};
+    if (auto sense = not_ready()) return fail_data_out(*sense, 0);
+    if (auto sense = out_of_range(extent)) return fail_data_out(*sense, 0);
+    return compare_data_out(extent, data);
+  }
   const auto extent = is_write ? extent_of(cdb) : std::nullopt;
   // The checks execute() made still hold unless the medium changed meanwhile.
   if (!extent || write_rule_ == WriteRule::NoWriteCommand) {
@@ -197,16 +209,52 @@ DataOutResult Disk::complete_data_out(std::span<const std::uint8_t> cdb,
 
 CommandOutcome Disk::verify(std::span<const std::uint8_t> cdb) {
   const bool byte_check = cdb[1] & 0x02;
-  const bool relative = cdb[1] & 0x01;
-  if (byte_check || relative) return invalid_field();  // only the medium check is offered
+  if (cdb[1] & 0x01) return invalid_field();  // RelAdr needs linked commands
   if (auto sense = not_ready()) return fail(*sense);
   const Extent extent{be32(cdb, 2), be16(cdb, 7)};
   if (extent.blocks == 0) return good(timings().command_latency_ns);
   if (auto sense = out_of_range(extent)) return fail(*sense);
-  const TimeNs latency_ns =
-      timings().command_latency_ns + seek_ns(head_lba_, extent.lba) + transfer_ns(extent.blocks);
+  if (byte_check && too_large(extent)) return invalid_field();
+  const TimeNs seek_time_ns = seek_ns(head_lba_, extent.lba);
+  if (byte_check) {
+    // The blocks to compare with come as Data Out; the medium is read after.
+    head_lba_ = extent.lba;
+    return data_out(extent.blocks * block_bytes_, block_bytes_,
+                    timings().command_latency_ns + seek_time_ns);
+  }
   head_lba_ = extent.lba + extent.blocks;
-  return good(latency_ns);
+  return good(timings().command_latency_ns + seek_time_ns + transfer_ns(extent.blocks));
+}
+
+DataOutResult Disk::compare_data_out(const Extent& extent, std::span<const std::uint8_t> data) {
+  const std::uint32_t whole_blocks = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(data.size() / block_bytes_, extent.blocks));
+  std::vector<std::uint8_t> block(block_bytes_);
+  std::string error;
+  for (std::uint32_t i = 0; i < whole_blocks; ++i) {
+    const std::uint64_t lba = extent.lba + i;
+    const TimeNs so_far_ns = transfer_ns(i + 1);
+    if (!image_->read(lba, block, error)) {
+      return fail_data_out(
+          with_information(Sense::of(sk::MEDIUM_ERROR, scsi::asc::UNRECOVERED_READ_ERROR), lba),
+          so_far_ns);
+    }
+    if (!std::equal(block.begin(), block.end(), data.begin() + std::size_t{i} * block_bytes_)) {
+      head_lba_ = lba + 1;
+      // The information field names the first block that differs.
+      return fail_data_out(
+          with_information(Sense::of(sk::MISCOMPARE, scsi::asc::MISCOMPARE_DURING_VERIFY), lba),
+          so_far_ns);
+    }
+  }
+  head_lba_ = extent.lba + whole_blocks;
+  if (whole_blocks < extent.blocks) {
+    return fail_data_out(
+        with_information(Sense::of(sk::ABORTED_COMMAND, scsi::asc::DATA_PHASE_ERROR),
+                         extent.blocks - whole_blocks),
+        transfer_ns(whole_blocks));
+  }
+  return DataOutResult{scsi::status::GOOD, transfer_ns(whole_blocks)};
 }
 
 CommandOutcome Disk::read_capacity(std::span<const std::uint8_t> cdb) {

@@ -36,8 +36,9 @@ class Disk : public UnitBase {
   const BlockImage* image() const { return image_ ? &*image_ : nullptr; }
   std::uint32_t block_bytes() const { return block_bytes_; }
 
-  // The operator's hand at the drive: put a medium in, or take it out (a
-  // drive whose removal is prevented keeps it, and this returns false).
+  // The operator's hand at the drive: put a medium in (the next command gets
+  // a NOT READY TO READY unit attention), or take it out (a drive whose
+  // removal is prevented keeps it, and this returns false).
   void insert_medium(BlockImage image);
   bool eject_medium();
 
@@ -65,6 +66,10 @@ class Disk : public UnitBase {
   std::optional<Sense> out_of_range(const Extent& extent) const;
   // READ/WRITE/VERIFY (6) and (10) addressing; nullopt for an invalid field.
   static std::optional<Extent> extent_of(std::span<const std::uint8_t> cdb);
+  bool too_large(const Extent& extent) const {
+    return std::uint64_t{extent.blocks} * block_bytes_ > kMaxTransferBytes;
+  }
+  DataOutResult compare_data_out(const Extent& extent, std::span<const std::uint8_t> data);
 
   CommandOutcome read(std::span<const std::uint8_t> cdb);
   CommandOutcome write(std::span<const std::uint8_t> cdb);

@@ -378,6 +378,7 @@ CommandOutcome Tape::read(std::span<const std::uint8_t> cdb) {
   if (auto sense = not_ready()) return fail(*sense);
   const std::uint32_t count = cdb_field::be24(cdb, 2);
   if (count == 0) return good(timings().command_latency_ns);
+  if (std::uint64_t{count} * TapeImage::kBlockBytes > kMaxTransferBytes) return invalid_field();
 
   std::vector<std::uint8_t> bytes;
   std::optional<Sense> stop;
@@ -425,6 +426,7 @@ CommandOutcome Tape::write(std::span<const std::uint8_t> cdb) {
   if (write_protected()) return fail(sk::DATA_PROTECT, scsi::asc::WRITE_PROTECTED);
   const std::uint32_t count = cdb_field::be24(cdb, 2);
   if (count == 0) return good(timings().command_latency_ns);
+  if (std::uint64_t{count} * TapeImage::kBlockBytes > kMaxTransferBytes) return invalid_field();
   return data_out(count * TapeImage::kBlockBytes, TapeImage::kBlockBytes,
                   timings().command_latency_ns);
 }

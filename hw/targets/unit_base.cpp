@@ -39,7 +39,9 @@ UnitBase::UnitBase(std::uint8_t device_type, Identity identity, UnitTimings timi
       identity_(std::move(identity)),
       timings_(timings),
       unit_attention_on_reset_(unit_attention_on_reset),
-      unit_attention_pending_(unit_attention_on_reset) {}
+      unit_attention_(unit_attention_on_reset
+                          ? std::optional(scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET)
+                          : std::nullopt) {}
 
 CommandOutcome UnitBase::execute(std::span<const std::uint8_t> cdb) {
   if (cdb.empty())
@@ -53,9 +55,10 @@ CommandOutcome UnitBase::execute(std::span<const std::uint8_t> cdb) {
   if (cdb.size() < length) return invalid_field();
   if (cdb[length - 1] & kControlLinkBits) return invalid_field();
   if (opcode == scsi::op::INQUIRY) return inquiry(cdb);
-  if (unit_attention_pending_) {
-    unit_attention_pending_ = false;
-    return fail(scsi::sense_key::UNIT_ATTENTION, scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET);
+  if (unit_attention_) {
+    const scsi::Asc code = *unit_attention_;
+    unit_attention_.reset();
+    return fail(scsi::sense_key::UNIT_ATTENTION, code);
   }
   return execute_command(cdb.first(length));
 }
@@ -68,7 +71,7 @@ DataOutResult UnitBase::complete_data_out(std::span<const std::uint8_t>,
 }
 
 void UnitBase::reset() {
-  if (unit_attention_on_reset_) unit_attention_pending_ = true;
+  if (unit_attention_on_reset_) unit_attention_ = scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET;
   on_reset();
 }
 
@@ -96,10 +99,9 @@ CommandOutcome UnitBase::request_sense(std::span<const std::uint8_t> cdb) {
   Sense reported = sense_;
   // With nothing else to report, a pending unit attention is reported and
   // cleared here; kept sense takes precedence and the attention stays.
-  if (!reported.is_error() && unit_attention_pending_) {
-    reported =
-        Sense::of(scsi::sense_key::UNIT_ATTENTION, scsi::asc::POWER_ON_RESET_OR_BUS_DEVICE_RESET);
-    unit_attention_pending_ = false;
+  if (!reported.is_error() && unit_attention_) {
+    reported = Sense::of(scsi::sense_key::UNIT_ATTENTION, *unit_attention_);
+    unit_attention_.reset();
   }
   sense_ = Sense{};
   return data_in(reported.bytes(), cdb[4], timings_.command_latency_ns);

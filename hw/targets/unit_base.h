@@ -73,7 +73,7 @@ class UnitBase : public LogicalUnit {
 
   // For tests and tools: the sense REQUEST SENSE would return now.
   const Sense& pending_sense() const { return sense_; }
-  bool unit_attention_pending() const { return unit_attention_pending_; }
+  bool unit_attention_pending() const { return unit_attention_.has_value(); }
   const Identity& identity() const { return identity_; }
   const UnitTimings& timings() const { return timings_; }
 
@@ -84,6 +84,12 @@ class UnitBase : public LogicalUnit {
   virtual CommandOutcome execute_command(std::span<const std::uint8_t> cdb) = 0;
   // Called from reset() after the common state is handled.
   virtual void on_reset() {}
+  // A unit attention for the next command (a newer one replaces an older).
+  void raise_unit_attention(scsi::Asc code) { unit_attention_ = code; }
+
+  // The most a single command moves: larger transfers are refused as an
+  // invalid field rather than buffered whole.
+  static constexpr std::uint64_t kMaxTransferBytes = 16 * 1024 * 1024;
 
   // Ends the command with CHECK CONDITION and keeps `sense` for REQUEST SENSE.
   CommandOutcome fail(const Sense& sense);
@@ -114,7 +120,7 @@ class UnitBase : public LogicalUnit {
   Identity identity_;
   UnitTimings timings_;
   bool unit_attention_on_reset_;
-  bool unit_attention_pending_;
+  std::optional<scsi::Asc> unit_attention_;  // reported to the next command
   Sense sense_;
 };
 

@@ -108,6 +108,9 @@ TEST(CdRomDrive, OperatorCanChangeTheDiscUnlessRemovalIsPrevented) {
   EXPECT_TRUE(cd.eject_medium());
   EXPECT_EQ(run(cd, test_unit_ready()).status, scsi::status::CHECK_CONDITION);
   cd.insert_medium(std::move(*second));
+  // The initiator hears of the change before anything else.
+  EXPECT_EQ(run_for_sense(cd, read_capacity()).sense,
+            sense(sk::UNIT_ATTENTION, scsi::asc::NOT_READY_TO_READY_TRANSITION));
   EXPECT_EQ(run(cd, read_capacity()).data_in, (Bytes{0, 0, 0, 1, 0, 0, 0x08, 0}));
   EXPECT_EQ(run(cd, read10(1, 1)).data_in, Bytes(2048, 0xB2));
 }

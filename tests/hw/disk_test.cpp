@@ -277,11 +277,28 @@ TEST_F(DiskTest, DataOutCutShortWritesOnlyWholeBlocks) {
   EXPECT_EQ(Bytes(back.begin() + 1024, back.end()), Bytes(2 * 512, 0xEE));
 }
 
+TEST_F(DiskTest, VerifyWithByteCheckComparesTheMedium) {
+  auto disk = make();
+  const Bytes data = pattern(3 * 512, 8);
+  ASSERT_EQ(run(*disk, write10(40, 3), data).status, scsi::status::GOOD);
+  const Bytes compare = cdb10(scsi::op::VERIFY_10, 0x02, 40, 3);
+  EXPECT_EQ(run(*disk, compare, data).status, scsi::status::GOOD);
+
+  Bytes differs = data;
+  differs[512 + 17] ^= 0x01;  // second block
+  const Failure failure = run_for_sense(*disk, compare, differs);
+  EXPECT_EQ(failure.status, scsi::status::CHECK_CONDITION);
+  EXPECT_EQ(failure.sense, sense(sk::MISCOMPARE, scsi::asc::MISCOMPARE_DURING_VERIFY, 41));
+}
+
 TEST_F(DiskTest, ReservedOrUnsupportedFieldsAreRefused) {
-  auto disk = make(DeviceConfig::Kind::RemovableDisk);
+  DeviceConfig settings = config(DeviceConfig::Kind::RemovableDisk);
+  settings.capacity_blocks = 100'000;
+  auto disk = make(settings);
   const Bytes cases[] = {
       cdb10(scsi::op::READ_10, 0x01, 0, 1),            // RelAdr
-      cdb10(scsi::op::VERIFY_10, 0x02, 0, 1),          // BytChk: comparing is not offered
+      cdb10(scsi::op::VERIFY_10, 0x01, 0, 1),          // RelAdr
+      read10(0, 0xFFFF),                               // 32 MiB: more than one command moves
       cdb6(scsi::op::START_STOP_UNIT, 0, 0, 0, 0x10),  // reserved bits
       cdb6(scsi::op::PREVENT_ALLOW_MEDIUM_REMOVAL, 0, 0, 0, 0x02),
   };

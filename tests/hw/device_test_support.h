@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -24,7 +25,8 @@ class ScratchDir {
  public:
   ScratchDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "qzr-devices-";
+    // The process id keeps parallel runs (two build presets, say) apart.
+    std::string name = "qzr-devices-" + std::to_string(::getpid()) + "-";
     if (info != nullptr) name += std::string(info->test_suite_name()) + "-" + info->name();
     for (char& c : name) {
       if (c == '/') c = '_';

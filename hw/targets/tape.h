@@ -78,6 +78,7 @@ class Tape : public UnitBase {
 
  protected:
   CommandOutcome execute_command(std::span<const std::uint8_t> cdb) override;
+  // A reset lifts PREVENT MEDIUM REMOVAL; the tape stays where it is.
   void on_reset() override { removal_prevented_ = false; }
 
  private:

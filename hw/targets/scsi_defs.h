@@ -26,6 +26,11 @@ constexpr std::uint8_t READ_10 = 0x28;
 constexpr std::uint8_t WRITE_10 = 0x2A;
 constexpr std::uint8_t VERIFY_10 = 0x2F;
 constexpr std::uint8_t SYNCHRONIZE_CACHE = 0x35;
+// Codes of other device classes (some share a value with the ones above).
+constexpr std::uint8_t READ_BLOCK_LIMITS = 0x05;
+constexpr std::uint8_t RECEIVE = 0x08;      // processor: same code as READ (6)
+constexpr std::uint8_t SEND = 0x0A;         // processor: same code as WRITE (6)
+constexpr std::uint8_t LOAD_UNLOAD = 0x1B;  // sequential: same code as START STOP UNIT
 }  // namespace op
 
 // Command length from the group code (the top three bits of the opcode).
@@ -81,6 +86,7 @@ constexpr std::uint8_t DATA_PROTECT = 0x7;
 constexpr std::uint8_t BLANK_CHECK = 0x8;
 constexpr std::uint8_t ABORTED_COMMAND = 0xB;
 constexpr std::uint8_t VOLUME_OVERFLOW = 0xD;
+constexpr std::uint8_t MISCOMPARE = 0xE;
 }  // namespace sense_key
 
 // Additional sense code and qualifier pairs.
@@ -108,6 +114,10 @@ constexpr Asc MEDIUM_NOT_PRESENT{0x3A, 0x00};
 constexpr Asc MEDIUM_REMOVAL_PREVENTED{0x53, 0x02};
 constexpr Asc SEQUENTIAL_POSITIONING_ERROR{0x3B, 0x00};
 constexpr Asc UNRECOVERED_READ_ERROR{0x11, 0x00};
+constexpr Asc LOGICAL_UNIT_NOT_READY_INITIALIZING_COMMAND_REQUIRED{0x04, 0x02};
+constexpr Asc WRITE_ERROR{0x0C, 0x00};
+constexpr Asc DATA_PHASE_ERROR{0x4B, 0x00};
+constexpr Asc MISCOMPARE_DURING_VERIFY{0x1D, 0x00};
 }  // namespace asc
 
 namespace device_type {

@@ -4,6 +4,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "nt/common/windows_format.h"
+
 namespace qzr::driver_test {
 namespace {
 
@@ -505,75 +507,6 @@ int RecordingPort::last_written(unsigned offset) const {
   return -1;
 }
 
-std::string format_windows(const char* format, va_list arguments) {
-  std::string out;
-  const char* p = format;
-  while (*p != '\0') {
-    if (*p != '%') {
-      out += *p++;
-      continue;
-    }
-    // Collect "%[flags][width][.precision]" and translate the length modifier.
-    std::string spec = "%";
-    ++p;
-    while (*p != '\0' && std::string("-+ #0").find(*p) != std::string::npos) spec += *p++;
-    while (*p >= '0' && *p <= '9') spec += *p++;
-    if (*p == '.') {
-      spec += *p++;
-      while (*p >= '0' && *p <= '9') spec += *p++;
-    }
-    int longs = 0;
-    bool half = false;
-    while (*p == 'l' || *p == 'h') {
-      if (*p == 'l') ++longs;
-      if (*p == 'h') half = true;
-      ++p;
-    }
-    char conversion = *p;
-    if (conversion == '\0') break;
-    ++p;
-    char piece[128];
-    switch (conversion) {
-      case '%':
-        out += '%';
-        continue;
-      case 'd':
-      case 'i':
-      case 'u':
-      case 'x':
-      case 'X':
-      case 'o':
-      case 'c':
-        if (longs >= 2) {
-          std::string s = spec + "ll" + conversion;
-          std::snprintf(piece, sizeof piece, s.c_str(), va_arg(arguments, long long));
-        } else {
-          // 'l' is 32 bits on Windows: the argument was passed as an int.
-          std::string s = spec + (half ? "h" : "") + conversion;
-          std::snprintf(piece, sizeof piece, s.c_str(), va_arg(arguments, int));
-        }
-        out += piece;
-        break;
-      case 's': {
-        const char* text = va_arg(arguments, const char*);
-        std::string s = spec + 's';
-        std::vector<char> buffer(std::string(text ? text : "(null)").size() + 256);
-        std::snprintf(buffer.data(), buffer.size(), s.c_str(), text ? text : "(null)");
-        out += buffer.data();
-        break;
-      }
-      case 'p':
-        std::snprintf(piece, sizeof piece, "%p", va_arg(arguments, void*));
-        out += piece;
-        break;
-      default:
-        out += spec + conversion;  // unknown: shown as written
-        break;
-    }
-  }
-  return out;
-}
-
 }  // namespace qzr::driver_test
 
 // ---- The ScsiPort services, routed to the current RecordingPort --------------
@@ -659,7 +592,7 @@ VOID ScsiPortLogError(PVOID, PSCSI_REQUEST_BLOCK Srb, UCHAR PathId, UCHAR Target
 VOID ScsiDebugPrint(ULONG DebugPrintLevel, PCSZ DebugMessage, ...) {
   va_list arguments;
   va_start(arguments, DebugMessage);
-  std::string text = qzr::driver_test::format_windows(DebugMessage, arguments);
+  std::string text = qzr::nt::format_windows(DebugMessage, arguments);
   va_end(arguments);
   RecordingPort::current().debug_print(DebugPrintLevel, std::move(text));
 }

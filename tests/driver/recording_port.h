@@ -204,8 +204,4 @@ class RecordingPort {
   RecordingPort* previous_ = nullptr;
 };
 
-// Windows-style printf: an 'l' length modifier names a 32-bit value, as LONG
-// and ULONG are 32 bits there.
-std::string format_windows(const char* format, va_list arguments);
-
 }  // namespace qzr::driver_test

@@ -576,9 +576,14 @@ void ScsiTarget::reselect_due() {
 }
 
 void ScsiTarget::wait_bus_free_for_reselection() {
-  const bool bus_free = !bus_.state().any(sig::BSY | sig::SEL | sig::RST);
-  if (!bus_free) {
-    clock_.cancel(bus_free_timer_);
+  const BusState& bus = bus_.state();
+  if (bus.any(sig::BSY | sig::SEL | sig::RST)) {
+    // BSY rising at the very instant our bus-free delay ends is another
+    // device starting to arbitrate with us: both go ahead, the higher ID wins.
+    const bool arbitrating_with_us = clock_.pending(bus_free_timer_) &&
+                                     bus_free_timer_.when_ns <= clock_.now_ns() &&
+                                     !bus.any(sig::SEL | sig::RST);
+    if (!arbitrating_with_us) clock_.cancel(bus_free_timer_);
   } else if (!clock_.pending(bus_free_timer_)) {
     bus_free_timer_ = clock_.schedule_in(bus_.timings().bus_free_delay_ns, [this] {
       bus_free_timer_ = {};
@@ -589,7 +594,7 @@ void ScsiTarget::wait_bus_free_for_reselection() {
 
 void ScsiTarget::reselect_bus_free_elapsed() {
   if (state_ != State::ReselectWaitBusFree) return;
-  if (bus_.state().any(sig::BSY | sig::SEL | sig::RST)) return;  // a change re-arms the wait
+  if (bus_.state().any(sig::SEL | sig::RST)) return;  // a change re-arms the wait
   state_ = State::ReselectArbitrating;
   schedule(bus_.timings().arbitration_delay_ns, &ScsiTarget::reselect_arbitration_evaluate);
   drive(sig::BSY, own_bit());

@@ -105,7 +105,11 @@ class TestInitiator final : public BusAgent {
     while (clock_.now_ns() < deadline_ns) {
       if (!wait_until([this] { return bus_is_free(); }, deadline_ns - clock_.now_ns()))
         return false;
+      const TimeNs free_at_ns = clock_.now_ns() + timings().bus_free_delay_ns;
       if (!wait_until([this] { return !bus_is_free(); }, timings().bus_free_delay_ns)) return true;
+      // BSY rising just as the delay ends is another device arbitrating at
+      // the same moment: SCSI-2 lets both go ahead.
+      if (clock_.now_ns() >= free_at_ns && !bus().any(sig::SEL | sig::RST)) return true;
     }
     return false;
   }

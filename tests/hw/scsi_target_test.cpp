@@ -374,6 +374,23 @@ TEST_F(TargetTest, BusResetReleasesEveryLineMidTransfer) {
   EXPECT_STREQ(target->status().state, "idle");
 }
 
+TEST_F(TargetTest, TargetLeftWaitingForAckSchedulesNothingUntilReset) {
+  make_target();
+  ASSERT_EQ(initiator.arbitrate(), TestInitiator::Arbitration::Won);
+  ASSERT_TRUE(initiator.select(kTargetId, false));
+  ASSERT_TRUE(initiator.wait_req(kNsPerMs));
+  EXPECT_EQ(initiator.phase(), Phase::Command);
+  // The initiator walks away: the target keeps REQ up and has no event
+  // pending, so idle time costs nothing and nothing spins.
+  EXPECT_EQ(clock.pending_events(), 0u);
+  idle(10 * kNsPerS);
+  EXPECT_TRUE(bus.state().has(sig::BSY | sig::REQ));
+  EXPECT_STREQ(target->status().state, "command");
+  initiator.reset_bus();
+  EXPECT_STREQ(target->status().state, "idle");
+  EXPECT_TRUE(initiator.run_command(kTargetId, 0, kTestUnitReady).command_complete);
+}
+
 // --- Messages ----------------------------------------------------------------------
 
 TEST_F(TargetTest, MessagesFromTheInitiator) {

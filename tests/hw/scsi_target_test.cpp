@@ -80,17 +80,17 @@ Bytes write6(std::uint8_t blocks) {
 
 constexpr std::uint8_t kTargetId = 3;
 
-// Faults read as sentences: FaultSpec(Kind::DropBsy).in(Phase::DataIn).
-struct FaultSpec {
+// Faults read as sentences: FaultScript(Kind::DropBsy).in(Phase::DataIn).
+struct FaultScript {
   Fault fault;
-  explicit FaultSpec(Fault::Kind kind) { fault.kind = kind; }
-  FaultSpec& opcode(std::uint8_t v) { return fault.opcode = v, *this; }
-  FaultSpec& in(Phase v) { return fault.phase = v, *this; }
-  FaultSpec& bytes(std::uint32_t v) { return fault.bytes = v, *this; }
-  FaultSpec& status(std::uint8_t v) { return fault.status = v, *this; }
-  FaultSpec& message(Bytes v) { return fault.message = std::move(v), *this; }
-  FaultSpec& times(std::uint32_t v) { return fault.times = v, *this; }
-  FaultSpec& at(TimeNs v) { return fault.at_ns = v, *this; }
+  explicit FaultScript(Fault::Kind kind) { fault.kind = kind; }
+  FaultScript& opcode(std::uint8_t v) { return fault.opcode = v, *this; }
+  FaultScript& in(Phase v) { return fault.phase = v, *this; }
+  FaultScript& bytes(std::uint32_t v) { return fault.bytes = v, *this; }
+  FaultScript& status(std::uint8_t v) { return fault.status = v, *this; }
+  FaultScript& message(Bytes v) { return fault.message = std::move(v), *this; }
+  FaultScript& times(std::uint32_t v) { return fault.times = v, *this; }
+  FaultScript& at(TimeNs v) { return fault.at_ns = v, *this; }
   operator Fault() const { return fault; }
 };
 
@@ -138,7 +138,7 @@ class TargetTest : public ::testing::Test {
 // --- Selection and the command ------------------------------------------------
 
 TEST_F(TargetTest, SelectionIsAnsweredUnlessTheTargetIsScriptedToIgnoreIt) {
-  make_target(with_faults({FaultSpec(Fault::Kind::NoSelectionResponse).times(1)}));
+  make_target(with_faults({FaultScript(Fault::Kind::NoSelectionResponse).times(1)}));
   const TimeNs start_ns = clock.now_ns();
   const auto ignored = initiator.run_command(kTargetId, 0, kTestUnitReady);
   EXPECT_TRUE(ignored.arbitration_won);
@@ -363,7 +363,7 @@ TEST_F(TargetTest, BusResetDropsADisconnectedCommand) {
 }
 
 TEST_F(TargetTest, BusResetReleasesEveryLineMidTransfer) {
-  make_target(with_faults({FaultSpec(Fault::Kind::NeverRaiseReq).in(Phase::DataIn)}));
+  make_target(with_faults({FaultScript(Fault::Kind::NeverRaiseReq).in(Phase::DataIn)}));
   const auto r = initiator.run_command(kTargetId, 0, read6(1));
   EXPECT_TRUE(r.timed_out);
   EXPECT_STREQ(target->status().state, "hung");
@@ -527,77 +527,77 @@ TEST_F(TargetTest, FaultHooksDoWhatTheySay) {
   };
   const Bytes payload = PatternUnit::pattern_bytes(32);
   const Case cases[] = {
-      {"never raise REQ after selection", FaultSpec(Kind::NeverRaiseReq), false,
+      {"never raise REQ after selection", FaultScript(Kind::NeverRaiseReq), false,
        [](const Result& r, const PatternUnit& u) {
          EXPECT_TRUE(r.selected);
          EXPECT_TRUE(r.timed_out);
          EXPECT_TRUE(r.phases.empty());
          EXPECT_TRUE(u.cdbs.empty());
        }},
-      {"never raise REQ in status", FaultSpec(Kind::NeverRaiseReq).in(Phase::Status), false,
+      {"never raise REQ in status", FaultScript(Kind::NeverRaiseReq).in(Phase::Status), false,
        [](const Result& r, const PatternUnit&) {
          EXPECT_TRUE(r.timed_out);
          EXPECT_EQ(r.data_in.size(), 32u);
          EXPECT_FALSE(r.status);
        }},
-      {"drop BSY in data in", FaultSpec(Kind::DropBsy).in(Phase::DataIn), false,
+      {"drop BSY in data in", FaultScript(Kind::DropBsy).in(Phase::DataIn), false,
        [](const Result& r, const PatternUnit& u) {
          EXPECT_TRUE(r.unexpected_bus_free);
          EXPECT_TRUE(r.data_in.empty());
          EXPECT_EQ(u.abandons, 1);
        }},
-      {"drop BSY in command", FaultSpec(Kind::DropBsy).in(Phase::Command), false,
+      {"drop BSY in command", FaultScript(Kind::DropBsy).in(Phase::Command), false,
        [](const Result& r, const PatternUnit& u) {
          EXPECT_TRUE(r.unexpected_bus_free);
          EXPECT_TRUE(u.cdbs.empty());
        }},
-      {"stop data in after 5", FaultSpec(Kind::StopDataAfter).bytes(5), false,
+      {"stop data in after 5", FaultScript(Kind::StopDataAfter).bytes(5), false,
        [](const Result& r, const PatternUnit&) {
          EXPECT_EQ(r.data_in, PatternUnit::pattern_bytes(5));
          EXPECT_EQ(r.status, scsi::status::GOOD);
          EXPECT_TRUE(r.command_complete);
        }},
-      {"stop data out after 5", FaultSpec(Kind::StopDataAfter).bytes(5), true,
+      {"stop data out after 5", FaultScript(Kind::StopDataAfter).bytes(5), true,
        [&payload](const Result& r, const PatternUnit& u) {
          EXPECT_EQ(u.written, Bytes(payload.begin(), payload.begin() + 5));
          EXPECT_EQ(r.data_out_sent, 5u);
          EXPECT_TRUE(r.command_complete);
        }},
-      {"extra data", FaultSpec(Kind::ExtraData).bytes(4), false,
+      {"extra data", FaultScript(Kind::ExtraData).bytes(4), false,
        [](const Result& r, const PatternUnit&) {
          ASSERT_EQ(r.data_in.size(), 36u);
          EXPECT_EQ(Bytes(r.data_in.begin(), r.data_in.begin() + 32),
                    PatternUnit::pattern_bytes(32));
          EXPECT_TRUE(r.command_complete);
        }},
-      {"stay in data out", FaultSpec(Kind::StayInDataOut).bytes(100), true,
+      {"stay in data out", FaultScript(Kind::StayInDataOut).bytes(100), true,
        [&payload](const Result& r, const PatternUnit& u) {
          EXPECT_EQ(r.data_out_overrun, 100u);
          EXPECT_EQ(u.written, payload);
          EXPECT_EQ(r.status, scsi::status::GOOD);
          EXPECT_TRUE(r.command_complete);
        }},
-      {"bus free without complete", FaultSpec(Kind::BusFreeWithoutComplete), false,
+      {"bus free without complete", FaultScript(Kind::BusFreeWithoutComplete), false,
        [](const Result& r, const PatternUnit&) {
          EXPECT_EQ(r.status, scsi::status::GOOD);
          EXPECT_TRUE(r.messages.empty());
          EXPECT_TRUE(r.unexpected_bus_free);
        }},
-      {"complete without status", FaultSpec(Kind::CompleteWithoutStatus), false,
+      {"complete without status", FaultScript(Kind::CompleteWithoutStatus), false,
        [](const Result& r, const PatternUnit&) {
          EXPECT_FALSE(r.status);
          EXPECT_TRUE(r.command_complete);
        }},
-      {"status byte", FaultSpec(Kind::StatusByte).status(scsi::status::BUSY), false,
+      {"status byte", FaultScript(Kind::StatusByte).status(scsi::status::BUSY), false,
        [](const Result& r, const PatternUnit&) { EXPECT_EQ(r.status, scsi::status::BUSY); }},
       {"message in bytes",
-       FaultSpec(Kind::MessageInBytes).message({msg::EXTENDED_MESSAGE, 3, 1, 50, 8}), false,
+       FaultScript(Kind::MessageInBytes).message({msg::EXTENDED_MESSAGE, 3, 1, 50, 8}), false,
        [](const Result& r, const PatternUnit&) {
          EXPECT_EQ(r.messages, (Bytes{msg::EXTENDED_MESSAGE, 3, 1, 50, 8, msg::COMMAND_COMPLETE}));
          EXPECT_TRUE(r.command_complete);
        }},
       {"fault for another opcode stays quiet",
-       FaultSpec(Kind::StatusByte).opcode(scsi::op::INQUIRY).status(scsi::status::BUSY), false,
+       FaultScript(Kind::StatusByte).opcode(scsi::op::INQUIRY).status(scsi::status::BUSY), false,
        [](const Result& r, const PatternUnit&) { EXPECT_EQ(r.status, scsi::status::GOOD); }},
   };
   for (const Case& c : cases) {
@@ -614,7 +614,7 @@ TEST_F(TargetTest, FaultHooksDoWhatTheySay) {
 TEST_F(TargetTest, FaultFiresAsOftenAsScripted) {
   for (std::uint32_t times : {1u, 2u, 0u}) {
     SCOPED_TRACE(times);
-    make_target(with_faults({FaultSpec(Fault::Kind::StatusByte)
+    make_target(with_faults({FaultScript(Fault::Kind::StatusByte)
                                  .opcode(scsi::op::READ_6)
                                  .status(scsi::status::BUSY)
                                  .times(times)}));
@@ -629,7 +629,7 @@ TEST_F(TargetTest, FaultFiresAsOftenAsScripted) {
 }
 
 TEST_F(TargetTest, ReselectionWithNothingPendingSendsIdentifyThenFreesTheBus) {
-  make_target(with_faults({FaultSpec(Fault::Kind::ReselectWithoutCommand).at(2 * kNsPerMs)}));
+  make_target(with_faults({FaultScript(Fault::Kind::ReselectWithoutCommand).at(2 * kNsPerMs)}));
   const auto who = initiator.answer_reselection(10 * kNsPerMs);
   ASSERT_EQ(who, kTargetId);
   EXPECT_GE(clock.now_ns(), 2 * kNsPerMs);

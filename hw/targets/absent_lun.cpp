@@ -6,8 +6,6 @@
 namespace qzr::hw {
 namespace {
 
-constexpr std::size_t kSenseBytes = 18;
-
 std::array<std::uint8_t, AbsentLun::kInquiryBytes> inquiry_data() {
   std::array<std::uint8_t, AbsentLun::kInquiryBytes> data{};
   data[0] = scsi::device_type::NO_LOGICAL_UNIT;
@@ -15,18 +13,6 @@ std::array<std::uint8_t, AbsentLun::kInquiryBytes> inquiry_data() {
   data[3] = 2;  // response data format
   data[4] = AbsentLun::kInquiryBytes - 5;
   std::fill(data.begin() + 8, data.end(), ' ');  // vendor, product, revision
-  return data;
-}
-
-// Fixed format, built here rather than through Sense so this unit depends on
-// nothing but its own answer.
-std::array<std::uint8_t, kSenseBytes> sense_data() {
-  std::array<std::uint8_t, kSenseBytes> data{};
-  data[0] = 0x70;  // current error, fixed format
-  data[2] = scsi::sense_key::ILLEGAL_REQUEST;
-  data[7] = kSenseBytes - 8;
-  data[12] = scsi::asc::LOGICAL_UNIT_NOT_SUPPORTED.asc;
-  data[13] = scsi::asc::LOGICAL_UNIT_NOT_SUPPORTED.ascq;
   return data;
 }
 
@@ -46,8 +32,15 @@ CommandOutcome AbsentLun::execute(std::span<const std::uint8_t> cdb) {
     case scsi::op::INQUIRY:
       return data_in(inquiry_data(), cdb[4]);
     // SCSI-2: an allocation length of 0 asks for the four-byte format.
-    case scsi::op::REQUEST_SENSE:
-      return data_in(sense_data(), cdb[4] == 0 ? 4 : cdb[4]);
+    case scsi::op::REQUEST_SENSE: {
+      const auto sense = Sense::of(scsi::sense_key::ILLEGAL_REQUEST,
+                                   scsi::asc::LOGICAL_UNIT_NOT_SUPPORTED)
+                             .bytes(cdb[4] == 0 ? 4 : cdb[4]);
+      CommandOutcome outcome;
+      outcome.direction = DataDirection::In;
+      outcome.data_in = sense;
+      return outcome;
+    }
     default:
       return CommandOutcome::check_condition();
   }

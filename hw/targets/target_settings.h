@@ -82,10 +82,8 @@ struct Fault {
 
 struct TargetSettings {
   std::uint8_t id = 0;
-  Identity identity;
   DisconnectPolicy disconnect;
   TargetTimings timings;
-  bool unit_attention_on_reset = false;
   std::vector<Fault> faults;
 };
 

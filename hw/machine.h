@@ -4,6 +4,7 @@
 // processor would.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "hw/pci.h"
 #include "hw/qzr6140_board.h"
 #include "hw/scsi_bus.h"
+#include "hw/targets/scsi_target.h"
 
 namespace qzr::hw {
 
@@ -41,6 +43,13 @@ class Machine {
   int board_slot() const { return settings_.board_slot; }
   std::uint32_t board_io_base() const { return pci_.io_base(settings_.board_slot); }
 
+  // Puts a target on the bus. An ID already taken is a caller's mistake:
+  // returns null and attaches nothing.
+  ScsiTarget* add_target(TargetSettings settings, ScsiTarget::Units units);
+  ScsiTarget* target(std::uint8_t id) const {
+    return id < targets_.size() ? targets_[id] : nullptr;
+  }
+
   // The machine owns the agents on its bus (targets, other initiators).
   template <typename Agent>
   Agent& adopt(std::unique_ptr<Agent> agent) {
@@ -57,6 +66,7 @@ class Machine {
   PciBus pci_;
   Qzr6140Board board_;
   std::vector<std::unique_ptr<BusAgent>> agents_;
+  std::array<ScsiTarget*, 8> targets_{};
 };
 
 }  // namespace qzr::hw

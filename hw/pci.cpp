@@ -26,7 +26,9 @@ constexpr std::uint16_t kCommandIoSpace = 0x0001;
 }  // namespace
 
 PciBus::PciBus(Clock& clock, GuestErrorLog& errors, TimeNs port_access_ns)
-    : clock_(clock), errors_(errors), port_access_ns_(port_access_ns) {}
+    : clock_(clock), errors_(errors) {
+  set_port_access_ns(port_access_ns);
+}
 
 void PciBus::plug(int slot, PciFunction& function, std::uint8_t interrupt_line) {
   Slot& s = slots_.at(slot);

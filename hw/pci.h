@@ -69,8 +69,10 @@ class PciBus {
   // firmware would) and sets its interrupt line (0: none).
   void plug(int slot, PciFunction& function, std::uint8_t interrupt_line);
 
+  // A port access always takes some time: at zero cost a polling loop would
+  // never see a device move, so the cost is at least 1 ns.
   TimeNs port_access_ns() const { return port_access_ns_; }
-  void set_port_access_ns(TimeNs ns) { port_access_ns_ = ns; }
+  void set_port_access_ns(TimeNs ns) { port_access_ns_ = ns ? ns : 1; }
   std::uint64_t port_accesses() const { return port_accesses_; }
 
   // Configuration space, bus 0. An empty slot reads all ones.

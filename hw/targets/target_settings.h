@@ -50,20 +50,25 @@ struct TargetTimings {
 };
 
 // Scripted misbehaviour. A fault applies to the commands it matches (any, or
-// one opcode) and fires `times` times (0: every time).
+// one opcode) and fires `times` times (0: every time). A fault that acts
+// before the opcode is known (at selection, in Message Out or Command) counts
+// every selection and ignores `opcode`.
 struct Fault {
   enum class Kind : std::uint8_t {
-    NoSelectionResponse,       // never answers selection
-    NeverRaiseReq,             // holds BSY and never asks in `phase` (or after selection)
-    DropBsy,                   // releases the bus on entering `phase`
+    NoSelectionResponse,       // does not answer a selection (each ignored selection is a firing)
+    NeverRaiseReq,             // holds BSY and never asks in `phase` (none: right after selection);
+                               // only a bus reset ends it
+    DropBsy,                   // releases the bus on entering `phase` (none: right after selection)
     StopDataAfter,             // ends the data phase after `bytes` bytes, then status
     ExtraData,                 // Data In: `bytes` more bytes than the command allows
-    StayInDataOut,             // keeps asking for Data Out after the data
+    StayInDataOut,             // keeps asking for `bytes` more Data Out bytes (0: 64 KiB)
     BusFreeWithoutComplete,    // goes bus free after the status, no COMMAND COMPLETE
     CompleteWithoutStatus,     // skips the status phase
     StatusByte,                // returns `status` instead of the unit's status
     MessageInBytes,            // sends `message` before COMMAND COMPLETE
-    ReselectWithoutCommand,    // reselects the initiator with nothing pending
+    ReselectWithoutCommand,    // at `at_ns` (or once idle after it), reselects the last
+                               // initiator seen (ID 7 before any), sends IDENTIFY for LUN 0,
+                               // then goes bus free; `times` and `opcode` do not apply
   };
   Kind kind = Kind::StatusByte;
   std::optional<std::uint8_t> opcode;  // none: every command
@@ -77,10 +82,8 @@ struct Fault {
 
 struct TargetSettings {
   std::uint8_t id = 0;
-  Identity identity;
   DisconnectPolicy disconnect;
   TargetTimings timings;
-  bool unit_attention_on_reset = false;
   std::vector<Fault> faults;
 };
 

@@ -104,7 +104,9 @@ CommandOutcome UnitBase::request_sense(std::span<const std::uint8_t> cdb) {
     unit_attention_.reset();
   }
   sense_ = Sense{};
-  return data_in(reported.bytes(), cdb[4], timings_.command_latency_ns);
+  // SCSI-2 REQUEST SENSE: an allocation length of zero asks for four bytes.
+  const std::size_t allocation_length = cdb[4] == 0 ? 4 : cdb[4];
+  return data_in(reported.bytes(), allocation_length, timings_.command_latency_ns);
 }
 
 CommandOutcome UnitBase::fail(const Sense& sense) {

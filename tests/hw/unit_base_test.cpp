@@ -92,7 +92,7 @@ TEST(UnitSense, KeptUntilTheNextCommandThenCleared) {
 TEST(UnitSense, RequestSenseHonoursItsAllocationLength) {
   Processor unit = make_processor();
   for (const auto& [allocation, expected] :
-       {std::pair<int, std::size_t>{0, 0}, {4, 4}, {18, 18}, {252, 18}}) {
+       {std::pair<int, std::size_t>{0, 4}, {4, 4}, {18, 18}, {252, 18}}) {
     SCOPED_TRACE(allocation);
     ASSERT_EQ(run(unit, cdb6(0x02)).status, scsi::status::CHECK_CONDITION);
     const Exchange answer =

@@ -89,8 +89,11 @@ class PortDriver {
   PortDevice* find_port(std::string_view name);
   const std::vector<ClassDevice>& class_devices() const { return class_devices_; }
 
-  // Port 0, for the common case of one board.
-  RequestOutcome execute(const RequestSpec& spec) { return port(0).execute(spec); }
+  // Port 0, for the common case of one board; with no board started the
+  // request never runs (its outcome is not finished).
+  RequestOutcome execute(const RequestSpec& spec) {
+    return ports_.empty() ? RequestOutcome{} : ports_.front()->execute(spec);
+  }
 
   const std::vector<ErrorLogEntry>& error_log() const { return error_log_; }
   const std::vector<DebugLine>& debug_log() const { return debug_log_; }

@@ -56,11 +56,10 @@ struct PortSettings {
   std::uint64_t step_limit = 20'000'000;
 };
 
-// What DriverEntry receives as its driver object.
+// What DriverEntry receives as its driver object: opaque to the miniport,
+// which only passes it back to ScsiPortInitialize.
 struct DriverObject {
-  std::uint32_t magic = kMagic;
   std::string module_path;
-  static constexpr std::uint32_t kMagic = 0x44525652;  // "DRVR"
 };
 
 class PortDriver {

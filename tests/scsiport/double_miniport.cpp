@@ -59,6 +59,9 @@ ULONG double_driver_entry(PVOID driver_object, PVOID registry_path) {
   data.VendorId = vendor_id;
   data.DeviceIdLength = 4;
   data.DeviceId = device_id;
+  if (DoubleMiniport::current().edit_registration) {
+    DoubleMiniport::current().edit_registration(data);
+  }
   return ScsiPortInitialize(driver_object, registry_path, &data, nullptr);
 }
 

@@ -38,6 +38,8 @@ class DoubleMiniport {
   std::function<BOOLEAN(PVOID extension)> interrupt;
   // [end every outstanding request with SRB_STATUS_BUS_RESET, NextRequest]
   std::function<void(PVOID extension, ULONG path_id)> reset_bus;
+  // Changes the registration just before ScsiPortInitialize. [none]
+  std::function<void(HW_INITIALIZATION_DATA&)> edit_registration;
   ULONG maximum_transfer_length = kUnset;
   ULONG physical_breaks = kUnset;
 

@@ -41,6 +41,48 @@ struct DoubleRig : PortRig {
   void load() { ASSERT_EQ(miniport.load(port_driver), 0u) << logs(); }
 };
 
+// ---- Registration ----------------------------------------------------------------
+
+TEST(Registration, StartsOnlyBoardsOfTheRegisteredIdentityFromAValidRecord) {
+  constexpr ULONG kSuccess = 0;
+  constexpr ULONG kNoSuchDevice = 0xC000000E;
+  constexpr ULONG kRevisionMismatch = 0xC0000059;
+  constexpr ULONG kInvalidParameter = 0xC000000D;
+  static char other_vendor[4] = {'1', 'F', '7', 'D'};
+  static char too_long_device[5] = {'0', '0', '0', '0', '1'};
+  struct Case {
+    const char* name;
+    std::function<void(HW_INITIALIZATION_DATA&)> edit;
+    ULONG status;
+    bool bad_registration;
+  };
+  const Case cases[] = {
+      {"as registered", [](HW_INITIALIZATION_DATA&) {}, kSuccess, false},
+      {"another vendor", [](HW_INITIALIZATION_DATA& d) { d.VendorId = other_vendor; },
+       kNoSuchDevice, false},
+      {"leading zero in the device id",
+       [](HW_INITIALIZATION_DATA& d) {
+         d.DeviceId = too_long_device;
+         d.DeviceIdLength = 5;
+       },
+       kSuccess, false},
+      {"not a PCI miniport", [](HW_INITIALIZATION_DATA& d) { d.AdapterInterfaceType = Isa; },
+       kNoSuchDevice, false},
+      {"record too short", [](HW_INITIALIZATION_DATA& d) { d.HwInitializationDataSize -= 4; },
+       kRevisionMismatch, true},
+      {"no HwStartIo", [](HW_INITIALIZATION_DATA& d) { d.HwStartIo = nullptr; }, kInvalidParameter,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DoubleRig rig;
+    rig.miniport.edit_registration = c.edit;
+    EXPECT_EQ(rig.miniport.load(rig.port_driver), c.status);
+    EXPECT_EQ(rig.port_driver.port_count(), c.status == kSuccess ? 1u : 0u);
+    EXPECT_EQ(rig.port_driver.driver_errors().size(), c.bad_registration ? 1u : 0u) << rig.logs();
+  }
+}
+
 // ---- Scan ------------------------------------------------------------------------
 
 TEST(Scan, RecordsWhoAnsweredAndCreatesClassDevicesByType) {

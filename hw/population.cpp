@@ -58,41 +58,34 @@ Identity identity(const char* vendor, const char* product, const char* revision)
 }  // namespace
 
 std::vector<TargetConfig> default_population(const std::filesystem::path& image_dir) {
+  auto target = [](std::uint8_t id, DeviceConfig unit) {
+    TargetConfig t;
+    t.settings.id = id;
+    t.settings.disconnect.kind = DisconnectPolicy::Kind::AfterCommand;
+    t.units.emplace_back(0, std::move(unit));
+    return t;
+  };
+  auto device = [&](DeviceConfig::Kind kind, Identity id, const char* image, std::uint64_t blocks) {
+    DeviceConfig d;
+    d.kind = kind;
+    d.identity = std::move(id);
+    d.image_path = (image_dir / image).string();
+    d.capacity_blocks = blocks;
+    d.create_if_missing = kind != DeviceConfig::Kind::CdRom;
+    return d;
+  };
+
   std::vector<TargetConfig> targets;
-
-  TargetConfig disk;
-  disk.settings.id = 0;
-  disk.settings.disconnect.kind = DisconnectPolicy::Kind::AfterCommand;
-  DeviceConfig disk_unit;
-  disk_unit.kind = DeviceConfig::Kind::Disk;
-  disk_unit.identity = identity("QZRSIM", "HD-540S", "2.10");
-  disk_unit.image_path = (image_dir / "disk0.img").string();
-  disk_unit.capacity_blocks = 131'072;  // 64 MiB of 512-byte blocks
-  disk_unit.create_if_missing = true;
-  disk.units.emplace_back(0, disk_unit);
-  targets.push_back(disk);
-
-  TargetConfig cdrom;
-  cdrom.settings.id = 3;
-  cdrom.settings.disconnect.kind = DisconnectPolicy::Kind::AfterCommand;
-  DeviceConfig cd_unit;
-  cd_unit.kind = DeviceConfig::Kind::CdRom;
-  cd_unit.identity = identity("QZRSIM", "CD-ROM XM-4", "1.05");
-  cd_unit.image_path = (image_dir / "cdrom3.iso").string();
-  cdrom.units.emplace_back(0, cd_unit);
-  targets.push_back(cdrom);
-
-  TargetConfig tape;
-  tape.settings.id = 5;
-  tape.settings.disconnect.kind = DisconnectPolicy::Kind::AfterCommand;
-  DeviceConfig tape_unit;
-  tape_unit.kind = DeviceConfig::Kind::Tape;
-  tape_unit.identity = identity("QZRSIM", "TAPE DAT-4", "1.00");
-  tape_unit.image_path = (image_dir / "tape5.tap").string();
-  tape_unit.create_if_missing = true;
-  tape.units.emplace_back(0, tape_unit);
-  targets.push_back(tape);
-
+  targets.push_back(
+      target(0, device(DeviceConfig::Kind::Disk, identity("FUJITSU", "M1606S", "6237"), "disk0.img",
+                       524'288)));  // 256 MiB
+  targets.push_back(target(3, device(DeviceConfig::Kind::CdRom,
+                                     identity("QZRSIM", "CD-ROM XM-4", "1.05"), "cdrom3.iso", 0)));
+  targets.push_back(target(4, device(DeviceConfig::Kind::Tape,
+                                     identity("QZRSIM", "TAPE DAT-4", "1.00"), "tape4.tap", 0)));
+  targets.push_back(target(5, device(DeviceConfig::Kind::RemovableDisk,
+                                     identity("IOMEGA", "ZIP 100", "R.41"), "zip5.img",
+                                     196'608)));  // 96 MiB
   return targets;
 }
 

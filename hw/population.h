@@ -25,9 +25,9 @@ struct TargetConfig {
 // bus. On a mistake nothing is attached and `error` says what and where.
 bool populate(Machine& machine, std::span<const TargetConfig> targets, std::string& error);
 
-// A disk at ID 0, a CD-ROM at ID 3 and a tape at ID 5, with their images in
-// `image_dir` (created when missing: a sparse 64 MiB disk, a mastered CD-ROM
-// image, an empty tape).
+// A fixed disk at ID 0, a CD-ROM at ID 3, a tape at ID 4 and a removable
+// disk at ID 5, with their images in `image_dir` (created when missing:
+// sparse disk images, a mastered CD-ROM image, an empty tape).
 std::vector<TargetConfig> default_population(const std::filesystem::path& image_dir);
 bool prepare_default_images(const std::filesystem::path& image_dir, std::string& error);
 

@@ -1,6 +1,3 @@
-// 64-bit file offsets on the 32-bit build as well: images may pass 2 GiB.
-#define _FILE_OFFSET_BITS 64
-
 #include "hw/targets/block_image.h"
 
 #include <fcntl.h>
@@ -12,6 +9,8 @@
 #include <limits>
 #include <utility>
 
+#include "hw/targets/file_io.h"
+
 namespace qzr::hw {
 namespace {
 
@@ -21,38 +20,6 @@ std::string describe(const std::string& path, const std::string& what) {
 
 std::string system_error(const std::string& path, const char* action) {
   return describe(path, std::string(action) + ": " + std::strerror(errno));
-}
-
-// pread/pwrite may move fewer bytes than asked; bounded by the request size,
-// since every pass that makes no progress ends the loop.
-bool read_fully(int fd, std::uint8_t* out, std::size_t bytes, off_t offset) {
-  while (bytes > 0) {
-    const ssize_t got = ::pread(fd, out, bytes, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got == 0) errno = EIO;  // the file shrank under us
-      return false;
-    }
-    out += got;
-    bytes -= static_cast<std::size_t>(got);
-    offset += got;
-  }
-  return true;
-}
-
-bool write_fully(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset) {
-  while (bytes > 0) {
-    const ssize_t put = ::pwrite(fd, data, bytes, offset);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = EIO;
-      return false;
-    }
-    data += put;
-    bytes -= static_cast<std::size_t>(put);
-    offset += put;
-  }
-  return true;
 }
 
 bool valid_block_bytes(std::uint32_t block_bytes) {
@@ -181,7 +148,7 @@ bool BlockImage::check_range(std::uint64_t lba, std::size_t bytes, std::string& 
 
 bool BlockImage::read(std::uint64_t lba, std::span<std::uint8_t> out, std::string& error) const {
   if (!check_range(lba, out.size(), error)) return false;
-  if (!read_fully(fd_, out.data(), out.size(), static_cast<off_t>(lba * block_bytes_))) {
+  if (!pread_fully(fd_, out.data(), out.size(), static_cast<off_t>(lba * block_bytes_))) {
     error = system_error(path_, "read failed");
     return false;
   }
@@ -194,7 +161,7 @@ bool BlockImage::write(std::uint64_t lba, std::span<const std::uint8_t> data, st
     return false;
   }
   if (!check_range(lba, data.size(), error)) return false;
-  if (!write_fully(fd_, data.data(), data.size(), static_cast<off_t>(lba * block_bytes_))) {
+  if (!pwrite_fully(fd_, data.data(), data.size(), static_cast<off_t>(lba * block_bytes_))) {
     error = system_error(path_, "write failed");
     return false;
   }

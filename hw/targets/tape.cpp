@@ -1,6 +1,3 @@
-// 64-bit file offsets on the 32-bit build as well.
-#define _FILE_OFFSET_BITS 64
-
 #include "hw/targets/tape.h"
 
 #include <fcntl.h>
@@ -12,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+
+#include "hw/targets/file_io.h"
 
 namespace qzr::hw {
 namespace {
@@ -53,37 +52,6 @@ std::uint32_t get_le32(const std::uint8_t* in) {
 
 off_t slot_offset(std::size_t record) {
   return static_cast<off_t>(kHeaderBytes + static_cast<std::uint64_t>(record) * kSlotBytes);
-}
-
-// Bounded by the request size: every pass either moves bytes or ends the loop.
-bool pread_fully(int fd, std::uint8_t* out, std::size_t bytes, off_t offset) {
-  while (bytes > 0) {
-    const ssize_t got = ::pread(fd, out, bytes, offset);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      if (got == 0) errno = EIO;
-      return false;
-    }
-    out += got;
-    bytes -= static_cast<std::size_t>(got);
-    offset += got;
-  }
-  return true;
-}
-
-bool pwrite_fully(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset) {
-  while (bytes > 0) {
-    const ssize_t put = ::pwrite(fd, data, bytes, offset);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) {
-      if (put == 0) errno = EIO;
-      return false;
-    }
-    data += put;
-    bytes -= static_cast<std::size_t>(put);
-    offset += put;
-  }
-  return true;
 }
 
 void fill_slot(std::uint8_t* slot, const std::array<char, 4>& kind,

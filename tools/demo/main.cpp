@@ -19,7 +19,8 @@ using qzr::hw::kNsPerMs;
 constexpr const char* kUsage =
     "usage: qzr_demo [--dir DIR] [--seed N]\n"
     "\n"
-    "Builds the default machine (disk at ID 0, CD-ROM at ID 3, tape at ID 5),\n"
+    "Builds the default machine (disk at ID 0, CD-ROM at ID 3, tape at ID 4,\n"
+    "removable disk at ID 5),\n"
     "sends INQUIRY to the disk through the QZR6140's registers with no driver,\n"
     "prints every bus phase and the answer, and writes the bus trace to\n"
     "DIR/inquiry.vcd (open it with gtkwave). Images live in DIR (default\n"
@@ -44,18 +45,19 @@ void hex_dump(const std::vector<std::uint8_t>& data) {
   for (std::size_t row = 0; row < data.size(); row += 16) {
     std::printf("    %04zx ", row);
     for (std::size_t i = row; i < row + 16; ++i) {
-      if (i < data.size()) std::printf(" %02x", data[i]);
-      else std::printf("   ");
+      if (i < data.size())
+        std::printf(" %02x", data[i]);
+      else
+        std::printf("   ");
     }
     std::printf("  |%s|\n", printable(data, row, 16).c_str());
   }
 }
 
 const char* type_name(std::uint8_t type) {
-  static const char* const kNames[] = {"direct access", "sequential access", "printer",
-                                       "processor",     "write-once",        "CD-ROM",
-                                       "scanner",       "optical memory",    "medium changer",
-                                       "communications"};
+  static const char* const kNames[] = {
+      "direct access", "sequential access", "printer",        "processor",      "write-once",
+      "CD-ROM",        "scanner",           "optical memory", "medium changer", "communications"};
   return type < 10 ? kNames[type] : "other";
 }
 
@@ -105,7 +107,9 @@ int main(int argc, char** argv) {
   std::printf("QZR6140 at PCI slot %d, I/O 0x%04X-0x%04X, interrupt line %u\n",
               machine.board_slot(), machine.board_io_base(), machine.board_io_base() + 31,
               settings.interrupt_line);
-  std::printf("Bus: disk at ID 0, CD-ROM at ID 3, tape at ID 5; the adapter is ID 7\n\n");
+  std::printf(
+      "Bus: disk at ID 0, CD-ROM at ID 3, tape at ID 4, removable disk at ID 5;"
+      " the adapter is ID 7\n\n");
 
   qzr::rawscsi::RawInitiator initiator(machine.pci(), machine.clock(), machine.board_io_base());
   initiator.reset_board();

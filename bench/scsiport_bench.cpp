@@ -33,14 +33,14 @@ void BM_SelectionTimeOut(benchmark::State& state) {
   PortDriver port_driver(machine);
   load_or_die(port_driver);
   std::array<std::uint8_t, 36> data{};
-  RequestSpec spec;
-  spec.target_id = 3;
-  spec.cdb = {0x12, 0, 0, 0, static_cast<std::uint8_t>(data.size()), 0};
-  spec.direction = DataDirection::In;
-  spec.buffer = data;
+  ScsiRequest scsi_request;
+  scsi_request.target_id = 3;
+  scsi_request.cdb = {0x12, 0, 0, 0, static_cast<std::uint8_t>(data.size()), 0};
+  scsi_request.direction = DataDirection::In;
+  scsi_request.buffer = data;
   const hw::TimeNs start_ns = machine.clock().now_ns();
   for (auto _ : state) {
-    const RequestOutcome outcome = port_driver.execute(spec);
+    const RequestOutcome outcome = port_driver.execute(scsi_request);
     benchmark::DoNotOptimize(outcome.srb_status);
   }
   state.counters["virtual_s_per_request"] =

@@ -14,13 +14,13 @@ std::string format_windows(const char* format, va_list arguments) {
       continue;
     }
     // Collect "%[flags][width][.precision]" and translate the length modifier.
-    std::string spec = "%";
+    std::string directive = "%";
     ++p;
-    while (*p != '\0' && std::string("-+ #0").find(*p) != std::string::npos) spec += *p++;
-    while (*p >= '0' && *p <= '9') spec += *p++;
+    while (*p != '\0' && std::string("-+ #0").find(*p) != std::string::npos) directive += *p++;
+    while (*p >= '0' && *p <= '9') directive += *p++;
     if (*p == '.') {
-      spec += *p++;
-      while (*p >= '0' && *p <= '9') spec += *p++;
+      directive += *p++;
+      while (*p >= '0' && *p <= '9') directive += *p++;
     }
     int longs = 0;
     bool half = false;
@@ -45,18 +45,18 @@ std::string format_windows(const char* format, va_list arguments) {
       case 'o':
       case 'c':
         if (longs >= 2) {
-          std::string s = spec + "ll" + conversion;
+          std::string s = directive + "ll" + conversion;
           std::snprintf(piece, sizeof piece, s.c_str(), va_arg(arguments, long long));
         } else {
           // 'l' is 32 bits on Windows: the argument was passed as an int.
-          std::string s = spec + (half ? "h" : "") + conversion;
+          std::string s = directive + (half ? "h" : "") + conversion;
           std::snprintf(piece, sizeof piece, s.c_str(), va_arg(arguments, int));
         }
         out += piece;
         break;
       case 's': {
         const char* text = va_arg(arguments, const char*);
-        std::string s = spec + 's';
+        std::string s = directive + 's';
         std::vector<char> buffer(std::string(text ? text : "(null)").size() + 256);
         std::snprintf(buffer.data(), buffer.size(), s.c_str(), text ? text : "(null)");
         out += buffer.data();
@@ -67,7 +67,7 @@ std::string format_windows(const char* format, va_list arguments) {
         out += piece;
         break;
       default:
-        out += spec + conversion;  // unknown: shown as written
+        out += directive + conversion;  // unknown: shown as written
         break;
     }
   }

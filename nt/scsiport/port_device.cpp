@@ -150,15 +150,15 @@ bool PortDevice::start(int port_number) {
 
 std::optional<InquiryRecord> PortDevice::inquire(UCHAR path_id, UCHAR target_id, UCHAR lun) {
   std::array<std::uint8_t, kInquiryBytes> data{};
-  RequestSpec spec;
-  spec.path_id = path_id;
-  spec.target_id = target_id;
-  spec.lun = lun;
-  spec.cdb = {kScsiOpInquiry, static_cast<UCHAR>(lun << 5), 0, 0, kInquiryBytes, 0};
-  spec.direction = DataDirection::In;
-  spec.buffer = data;
-  spec.timeout_s = driver_.settings().scan_timeout_s;
-  const RequestOutcome outcome = execute(spec);
+  ScsiRequest scsi_request;
+  scsi_request.path_id = path_id;
+  scsi_request.target_id = target_id;
+  scsi_request.lun = lun;
+  scsi_request.cdb = {kScsiOpInquiry, static_cast<UCHAR>(lun << 5), 0, 0, kInquiryBytes, 0};
+  scsi_request.direction = DataDirection::In;
+  scsi_request.buffer = data;
+  scsi_request.timeout_s = driver_.settings().scan_timeout_s;
+  const RequestOutcome outcome = execute(scsi_request);
   const UCHAR status = SRB_STATUS(outcome.srb_status);
   if (!outcome.finished || (status != SRB_STATUS_SUCCESS && status != SRB_STATUS_DATA_OVERRUN)) {
     return std::nullopt;
@@ -222,25 +222,26 @@ PortDevice::RequestId PortDevice::enqueue(std::unique_ptr<Request> request, bool
   return id;
 }
 
-PortDevice::RequestId PortDevice::submit(const RequestSpec& spec) {
+PortDevice::RequestId PortDevice::submit(const ScsiRequest& scsi_request) {
   auto request = std::make_unique<Request>();
   SCSI_REQUEST_BLOCK& srb = request->srb;
   srb.Length = sizeof(SCSI_REQUEST_BLOCK);
-  srb.Function = spec.function;
-  srb.PathId = spec.path_id;
-  srb.TargetId = spec.target_id;
-  srb.Lun = spec.lun;
+  srb.Function = scsi_request.function;
+  srb.PathId = scsi_request.path_id;
+  srb.TargetId = scsi_request.target_id;
+  srb.Lun = scsi_request.lun;
   srb.QueueTag = SP_UNTAGGED;
-  srb.CdbLength = static_cast<UCHAR>(std::min<std::size_t>(spec.cdb.size(), sizeof srb.Cdb));
-  std::memcpy(srb.Cdb, spec.cdb.data(), srb.CdbLength);
-  srb.SrbFlags = direction_flags(spec.direction) | spec.extra_flags;
-  srb.DataTransferLength = static_cast<ULONG>(spec.buffer.size());
-  srb.DataBuffer = spec.buffer.empty() ? nullptr : spec.buffer.data();
-  srb.TimeOutValue = spec.timeout_s;
-  if (spec.sense_bytes != 0) {
-    request->sense.assign(spec.sense_bytes, 0);
+  srb.CdbLength =
+      static_cast<UCHAR>(std::min<std::size_t>(scsi_request.cdb.size(), sizeof srb.Cdb));
+  std::memcpy(srb.Cdb, scsi_request.cdb.data(), srb.CdbLength);
+  srb.SrbFlags = direction_flags(scsi_request.direction) | scsi_request.extra_flags;
+  srb.DataTransferLength = static_cast<ULONG>(scsi_request.buffer.size());
+  srb.DataBuffer = scsi_request.buffer.empty() ? nullptr : scsi_request.buffer.data();
+  srb.TimeOutValue = scsi_request.timeout_s;
+  if (scsi_request.sense_bytes != 0) {
+    request->sense.assign(scsi_request.sense_bytes, 0);
     srb.SenseInfoBuffer = request->sense.data();
-    srb.SenseInfoBufferLength = spec.sense_bytes;
+    srb.SenseInfoBufferLength = scsi_request.sense_bytes;
   }
   if (registration_.SrbExtensionSize != 0) {
     request->srb_extension = zeroed_block(registration_.SrbExtensionSize);
@@ -296,14 +297,15 @@ void PortDevice::recycle() {
   }
 }
 
-RequestOutcome PortDevice::execute(const RequestSpec& spec) {
-  const RequestId id = submit(spec);
+RequestOutcome PortDevice::execute(const ScsiRequest& scsi_request) {
+  const RequestId id = submit(scsi_request);
   // Room for the request's own time-out, that of an automatic REQUEST SENSE
   // after it, and the bus reset; a request that never times out gets a
   // minute.
   constexpr hw::TimeNs kMarginNs = 5 * hw::kNsPerS;
-  const hw::TimeNs budget_ns =
-      spec.timeout_s == 0 ? 60 * hw::kNsPerS : 2 * spec.timeout_s * hw::kNsPerS + kMarginNs;
+  const hw::TimeNs budget_ns = scsi_request.timeout_s == 0
+                                   ? 60 * hw::kNsPerS
+                                   : 2 * scsi_request.timeout_s * hw::kNsPerS + kMarginNs;
   run_until_finished(id, clock().now_ns() + budget_ns);
   RequestOutcome result = outcome(id);
   forget(id);

@@ -64,7 +64,7 @@ class PortDevice {
 
   // ---- Requests --------------------------------------------------------------
   // Queues a request; it reaches the miniport when the device runs.
-  RequestId submit(const RequestSpec& spec);
+  RequestId submit(const ScsiRequest& scsi_request);
   // Lets the machine run until the request has finished or the clock reaches
   // limit_ns. Returns whether it finished.
   bool run_until_finished(RequestId id, hw::TimeNs limit_ns);
@@ -74,7 +74,7 @@ class PortDevice {
   // Done with a request: its memory is recycled once it is long finished.
   void forget(RequestId id);
   // submit + run (bounded by the request's time-out plus a margin) + outcome.
-  RequestOutcome execute(const RequestSpec& spec);
+  RequestOutcome execute(const ScsiRequest& scsi_request);
 
   // ---- ScsiPort services on this device ----------------------------------------
   ULONG get_bus_data(ULONG bus_data_type, ULONG bus, ULONG slot, PVOID buffer, ULONG length);

@@ -90,8 +90,8 @@ class PortDriver {
 
   // Port 0, for the common case of one board; with no board started the
   // request never runs (its outcome is not finished).
-  RequestOutcome execute(const RequestSpec& spec) {
-    return ports_.empty() ? RequestOutcome{} : ports_.front()->execute(spec);
+  RequestOutcome execute(const ScsiRequest& scsi_request) {
+    return ports_.empty() ? RequestOutcome{} : ports_.front()->execute(scsi_request);
   }
 
   const std::vector<ErrorLogEntry>& error_log() const { return error_log_; }

@@ -17,7 +17,7 @@ namespace qzr::nt::scsiport {
 enum class DataDirection : std::uint8_t { None, In, Out };
 
 // One SCSI request as a test or tool asks for it.
-struct RequestSpec {
+struct ScsiRequest {
   UCHAR path_id = 0;
   UCHAR target_id = 0;
   UCHAR lun = 0;

@@ -44,15 +44,15 @@ struct PortRig {
   }
 };
 
-inline RequestSpec inquiry(UCHAR target, std::span<std::uint8_t> buffer, UCHAR lun = 0) {
-  RequestSpec spec;
-  spec.target_id = target;
-  spec.lun = lun;
-  spec.cdb = {0x12, static_cast<std::uint8_t>(lun << 5),      0,
-              0,    static_cast<std::uint8_t>(buffer.size()), 0};
-  spec.direction = DataDirection::In;
-  spec.buffer = buffer;
-  return spec;
+inline ScsiRequest inquiry(UCHAR target, std::span<std::uint8_t> buffer, UCHAR lun = 0) {
+  ScsiRequest request;
+  request.target_id = target;
+  request.lun = lun;
+  request.cdb = {0x12, static_cast<std::uint8_t>(lun << 5),      0,
+                 0,    static_cast<std::uint8_t>(buffer.size()), 0};
+  request.direction = DataDirection::In;
+  request.buffer = buffer;
+  return request;
 }
 
 }  // namespace qzr::nt::scsiport::test

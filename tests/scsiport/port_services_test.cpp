@@ -26,12 +26,12 @@ constexpr ULONG kBoardControl = 9;  // write; BOARD_STATUS when read
 constexpr UCHAR kAssertRst = 0x80;
 constexpr UCHAR kIntEnable = 0x10;
 
-RequestSpec test_unit_ready(UCHAR target, ULONG timeout_s = 10) {
-  RequestSpec spec;
-  spec.target_id = target;
-  spec.cdb = {kTestUnitReady, 0, 0, 0, 0, 0};
-  spec.timeout_s = timeout_s;
-  return spec;
+ScsiRequest test_unit_ready(UCHAR target, ULONG timeout_s = 10) {
+  ScsiRequest request;
+  request.target_id = target;
+  request.cdb = {kTestUnitReady, 0, 0, 0, 0, 0};
+  request.timeout_s = timeout_s;
+  return request;
 }
 
 struct DoubleRig : PortRig {
@@ -260,10 +260,10 @@ TEST(TransferLimit, IsTheSmallerOfMaximumLengthAndPhysicalBreaks) {
     rig.load();
     rig.miniport.started.clear();
     std::vector<std::uint8_t> buffer(c.bytes);
-    RequestSpec spec = test_unit_ready(1);
-    spec.direction = DataDirection::In;
-    spec.buffer = buffer;
-    const RequestOutcome outcome = rig.port_driver.execute(spec);
+    ScsiRequest request = test_unit_ready(1);
+    request.direction = DataDirection::In;
+    request.buffer = buffer;
+    const RequestOutcome outcome = rig.port_driver.execute(request);
     EXPECT_EQ(outcome.srb_status, c.refused ? SRB_STATUS_INVALID_REQUEST : SRB_STATUS_SUCCESS);
     EXPECT_EQ(rig.miniport.started.size(), c.refused ? 0u : 1u);
   }
@@ -304,11 +304,11 @@ TEST(AutoSense, ACheckConditionGetsItsSenseThroughTheMiniport) {
       }
       DoubleMiniport::next_request(extension);
     };
-    RequestSpec spec = test_unit_ready(3);
-    spec.lun = 1;
-    spec.sense_bytes = c.sense_bytes;
-    spec.extra_flags = c.flags;
-    const RequestOutcome outcome = rig.port_driver.execute(spec);
+    ScsiRequest request = test_unit_ready(3);
+    request.lun = 1;
+    request.sense_bytes = c.sense_bytes;
+    request.extra_flags = c.flags;
+    const RequestOutcome outcome = rig.port_driver.execute(request);
 
     EXPECT_EQ(outcome.scsi_status, SCSISTAT_CHECK_CONDITION);
     EXPECT_EQ(outcome.srb_status,

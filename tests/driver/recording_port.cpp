@@ -143,6 +143,10 @@ void RecordingPort::echo_writes(unsigned offset) {
   registers_.at(offset).echo_writes = true;
 }
 
+void RecordingPort::on_write(unsigned offset, std::function<void(UCHAR value)> callback) {
+  registers_.at(offset).write_callback = std::move(callback);
+}
+
 void RecordingPort::answer_buffer(std::initializer_list<ULONG> words) {
   buffer_words_.insert(buffer_words_.end(), words.begin(), words.end());
 }
@@ -215,6 +219,9 @@ void RecordingPort::write_port(PUCHAR port, UCHAR value) {
     registers_[reg].default_value = value;
   }
   append(Call::PortWrite, reg, value);
+  if (reg != Event::kOutsideWindow && registers_[reg].write_callback) {
+    registers_[reg].write_callback(value);
+  }
 }
 
 void RecordingPort::read_buffer(PULONG port, PULONG buffer, ULONG count) {

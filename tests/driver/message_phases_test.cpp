@@ -175,7 +175,7 @@ TEST_P(MessageInTest, ActsOnTheByte) {
                         : disconnected ? ULONG{LU_STATE_DISCONNECTED}
                                        : ULONG{LU_STATE_MESSAGE_IN});
   const std::vector<Notification> completion = {{RequestComplete, &request},
-                                                 {NextRequest, nullptr}};
+                                                {NextRequest, nullptr}};
   EXPECT_EQ(port.notifications(), completed ? completion : std::vector<Notification>());
 
   const bool saved = c.effect == Effect::Save || disconnected;
@@ -190,12 +190,17 @@ TEST_P(MessageInTest, ActsOnTheByte) {
   EXPECT_EQ(port.last_written(BOARD_CONTROL), disconnected ? INT_ENABLE : -1);
 
   Lines lines = port.lines();
-  const Lines handshake = {"TCR <- 0x07", "RPI -> 0x00", "CSD -> " + [&] {
-                             char text[8];
-                             std::snprintf(text, sizeof text, "0x%02x", c.message);
-                             return std::string(text);
-                           }(),
-                           "ICR <- 0x10", "CSBS -> 0x5c", "ICR <- 0x00"};
+  const Lines handshake = {"TCR <- 0x07",
+                           "RPI -> 0x00",
+                           "CSD -> " +
+                               [&] {
+                                 char text[8];
+                                 std::snprintf(text, sizeof text, "0x%02x", c.message);
+                                 return std::string(text);
+                               }(),
+                           "ICR <- 0x10",
+                           "CSBS -> 0x5c",
+                           "ICR <- 0x00"};
   ASSERT_GE(lines.size(), handshake.size());
   EXPECT_EQ(Lines(lines.begin(), lines.begin() + handshake.size()), handshake);
   if (c.effect == Effect::RaiseAtn) {

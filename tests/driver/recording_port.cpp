@@ -151,6 +151,16 @@ void RecordingPort::answer_buffer(std::initializer_list<ULONG> words) {
   buffer_words_.insert(buffer_words_.end(), words.begin(), words.end());
 }
 
+void RecordingPort::answer_buffer_bytes(const std::vector<UCHAR>& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); i += 4) {
+    ULONG word = 0;
+    for (std::size_t k = 0; k < 4 && i + k < bytes.size(); ++k) {
+      word |= static_cast<ULONG>(bytes[i + k]) << (8 * k);
+    }
+    buffer_words_.push_back(word);
+  }
+}
+
 void RecordingPort::add_logical_unit(UCHAR path, UCHAR target, UCHAR lun, PVOID extension) {
   logical_units_[{path, target, lun}] = extension;
 }

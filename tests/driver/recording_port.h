@@ -113,6 +113,8 @@ class RecordingPort {
   void on_write(unsigned offset, std::function<void(UCHAR value)> callback);
   // Words the host buffer returns, in order; 0 once they run out.
   void answer_buffer(std::initializer_list<ULONG> words);
+  // The same, for bytes packed little-endian into words (zero-padded).
+  void answer_buffer_bytes(const std::vector<UCHAR>& bytes);
 
   // ---- Configuration services ------------------------------------------------
   std::array<UCHAR, PCI_COMMON_HDR_LENGTH>& pci_header() { return pci_header_; }

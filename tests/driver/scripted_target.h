@@ -20,8 +20,8 @@ inline constexpr UCHAR kMessageIn = 0x1C;
 
 struct TargetStep {
   UCHAR phase;
-  UCHAR byte = 0;           // the byte offered in Status, Message In and Data In
-  bool keeps_req = false;   // REQ never falls: the handshake times out
+  UCHAR byte = 0;          // the byte offered in Status, Message In and Data In
+  bool keeps_req = false;  // REQ never falls: the handshake times out
 };
 
 class ScriptedTarget {

@@ -354,8 +354,8 @@ const DEVICE_DELAY_ROW OpticalMemory[OPTICAL_MEMORY_ROWS] = {
 };
 
 /* Every row is tried and each match sets its value: the last match wins. */
-static UCHAR KLV528xLookUpDelay(const UCHAR* InquiryText, const DEVICE_DELAY_ROW* Rows, ULONG Count,
-                                UCHAR Delay) {
+UCHAR KLV528xLookUpDelay(const UCHAR* InquiryText, const DEVICE_DELAY_ROW* Rows, ULONG Count,
+                         UCHAR Delay) {
   for (ULONG row = 0; row < Count; row++) {
     BOOLEAN same = TRUE;
     for (ULONG i = 0; i < INQUIRY_TEXT_COMPARED_BYTES; i++) {

@@ -272,6 +272,8 @@ BOOLEAN KLV528xSelect_Disable_Disconnect(PADAPTER_EXTENSION Adapter);
 
 /* Device profiling after a scan INQUIRY */
 VOID KLV528xProfileTarget(PADAPTER_EXTENSION Adapter, UCHAR TargetId);
+UCHAR KLV528xLookUpDelay(const UCHAR* InquiryText, const DEVICE_DELAY_ROW* Rows, ULONG Count,
+                         UCHAR Delay);
 
 /* Phase engine, interrupt and reselection */
 VOID KLV528xRunPhase(PADAPTER_EXTENSION Adapter);

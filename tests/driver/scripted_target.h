@@ -43,6 +43,14 @@ class ScriptedTarget {
   }
   bool at_end() const { return position_ >= steps_.size(); }
   std::size_t position() const { return position_; }
+  UCHAR phase() const { return at_end() ? 0xFF : steps_[position_].phase; }
+  // The board's block engine moved this step's data: go on to the next.
+  void skip() {
+    if (at_end()) return;
+    ++position_;
+    req_ = true;
+    acked_ = false;
+  }
   // Bytes the driver handed over, in order.
   const std::vector<UCHAR>& received() const { return received_; }
 

@@ -30,6 +30,15 @@
  *
  * Every wait is a bounded busy poll (the WAIT_ routines); a failed step
  * returns FALSE and its caller decides what that means for the request.
+ * The phase engine runs at interrupt level, so nothing a target does may
+ * keep it there for long: a target that holds BSY without REQ, one that
+ * keeps asking for phases that move no data (Data Out after the data is
+ * exhausted, endless messages), a board that never frees a slot or never
+ * loads its counter, a send that never ends - each fails the request with
+ * a bus reset after a bound of about a second. A target that sends more
+ * than was asked for has the excess dropped, never stored past the
+ * request's buffer; a transfer larger than the 12-bit block counter goes
+ * in several phases of at most 4095 blocks each.
  * No register value is cached: each test reads the port again, and each
  * read-modify-write reads the port just before writing it.
  */

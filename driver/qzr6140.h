@@ -187,12 +187,12 @@ typedef struct _ADAPTER_EXTENSION {
 
 /* Bounds of our own, so that a broken or hostile target cannot hold the
  * processor at interrupt level. Each port read costs about 0.5 us. */
-#define RUN_PHASE_WAIT_ROUNDS 20          /* WAIT_REQ rounds for one phase: ~1 s */
+#define RUN_PHASE_WAIT_ROUNDS 20         /* WAIT_REQ rounds for one phase: ~1 s */
 #define PHASE_ROUNDS_WITHOUT_PROGRESS 64 /* phases in a row that move no data */
-#define WRITE_ROOM_POLLS 2000000          /* polls for room for a block: ~1 s */
-#define DISABLE_DMA_POLLS 1000000         /* polls for the end of a send: ~1 s */
-#define BLOCK_COUNT_REWRITES 1000         /* tries to load the block counter */
-#define QZR_MAX_BLOCKS 4095               /* the block counter holds 12 bits */
+#define WRITE_ROOM_POLLS 2000000         /* polls for room for a block: ~1 s */
+#define DISABLE_DMA_POLLS 1000000        /* polls for the end of a send: ~1 s */
+#define BLOCK_COUNT_REWRITES 1000        /* tries to load the block counter */
+#define QZR_MAX_BLOCKS 4095              /* the block counter holds 12 bits */
 
 /* Unique ids of the error-log entries */
 #define UNIQUE_ID_INVALID_RESELECTION 3

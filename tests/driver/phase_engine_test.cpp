@@ -146,6 +146,30 @@ TEST_F(EngineTest, ScannerWritesGoByteByByteAndResumeAfterReselection) {
   }
 }
 
+TEST_F(EngineTest, DiskWritesGoThroughTheHostBufferInBlocks) {
+  adapter.BlockWriteDelay[1] = 16;
+  std::vector<TargetStep> steps = {{kDataOut}, {kStatus, 0x00}, {kMessageIn, 0x00}};
+  ScriptedTarget target(port, steps);
+  // The board's engine takes the data: the target moves on when the
+  // transfer is ended.
+  port.on_write(TARGET_COMMAND, [&](UCHAR value) {
+    if (value == TC_NO_PHASE && target.phase() == kDataOut) target.skip();
+  });
+  port.on_read(BOARD_STATUS, [](std::uint64_t index) -> UCHAR {
+    return index < 4 ? INT_ENABLE : NCR5380_ENABLE | INT_ENABLE;
+  });
+  port.set_default(TARGET_COMMAND, LAST_BYTE_SEND);
+  port.echo_writes(BLOCK_COUNT_LOW);
+
+  KLV528xRunPhase(&adapter);
+
+  EXPECT_EQ(request.SrbStatus, SRB_STATUS_SUCCESS);
+  EXPECT_EQ(port.count(Call::BufferWrite), 4u);
+  EXPECT_TRUE(target.received().empty());  // no byte went by handshake
+  EXPECT_EQ(port.lines({Call::Stall}), (Lines{"stall 2", "stall 16", "stall 16", "stall 16",
+                                              "stall 16", "stall 1", "stall 2", "stall 1"}));
+}
+
 TEST_F(EngineTest, RestorePointersAfterADataPhaseChangesNothing) {
   adapter.TargetDeviceType[1] = SCANNER_DEVICE;
   request.DataTransferLength = 100;

@@ -30,6 +30,15 @@
  *
  * Every wait is a bounded busy poll (the WAIT_ routines); a failed step
  * returns FALSE and its caller decides what that means for the request.
+ * The phase engine runs at interrupt level, so nothing a target does may
+ * keep it there for long: a target that holds BSY without REQ, one that
+ * keeps asking for phases that move no data (Data Out after the data is
+ * exhausted, endless messages), a board that never frees a slot or never
+ * loads its counter, a send that never ends - each fails the request with
+ * a bus reset after a bound of about a second. A target that sends more
+ * than was asked for has the excess dropped, never stored past the
+ * request's buffer; a transfer larger than the 12-bit block counter goes
+ * in several phases of at most 4095 blocks each.
  * No register value is cached: each test reads the port again, and each
  * read-modify-write reads the port just before writing it.
  */
@@ -198,13 +207,29 @@ extern "C" BOOLEAN KLV528xStartIo(IN PVOID HwDeviceExtension, IN PSCSI_REQUEST_B
         ScsiPortNotification(RequestComplete, adapter, Srb);
         break;
       }
-      luExtension->CurrentSrb = Srb;
-      luExtension->LuState = LU_STATE_START;
-      luExtension->SavedDataPointer = (PUCHAR)Srb->DataBuffer;
-      luExtension->SavedDataLength = Srb->DataTransferLength;
-      KLV528xStartExecution(adapter, luExtension, Srb);
-      /* Device profiling after a scan INQUIRY comes with the phase engine. */
-      return TRUE;
+      {
+        /* Taken before execution: once completed, the request is the port
+         * driver's again and is not read here any more. */
+        UCHAR opcode = Srb->Cdb[0];
+        UCHAR targetId = Srb->TargetId;
+
+        luExtension->CurrentSrb = Srb;
+        luExtension->LuState = LU_STATE_START;
+        luExtension->SavedDataPointer = (PUCHAR)Srb->DataBuffer;
+        luExtension->SavedDataLength = Srb->DataTransferLength;
+        KLV528xStartExecution(adapter, luExtension, Srb);
+
+        /* Profiling follows every INQUIRY of the bus scan, answered or not;
+         * the port driver's INQUIRY to our own ID ends the scan for good. */
+        if (opcode == SCSIOP_INQUIRY && adapter->ScanInProgress == 1) {
+          if (targetId == QZR_INITIATOR_ID) {
+            adapter->ScanInProgress = 0;
+          } else {
+            KLV528xProfileTarget(adapter, targetId);
+          }
+        }
+        return TRUE;
+      }
 
     case SRB_FUNCTION_ABORT_COMMAND:
       KLV528xAbort(adapter, luExtension, Srb);
@@ -273,6 +298,9 @@ extern "C" BOOLEAN KLV528xResetBus(IN PVOID HwDeviceExtension, IN ULONG PathId) 
 VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension,
                            PSCSI_REQUEST_BLOCK Srb) {
   PUCHAR base = Adapter->BaseIoAddress;
+  /* Read now: the request may be completed, and no longer ours, by the time
+   * the phase loop returns. */
+  UCHAR targetId = Srb->TargetId;
 
   Adapter->ActiveLu = LuExtension;
 
@@ -299,8 +327,86 @@ VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension
     return;
   }
 
-  /* The command phase, the phase loop and the inquiry capture follow here
-   * once the phase engine is in. */
+  /* The first REQ only paces us: on time-out its messages are printed and
+   * the phase loop decides what the bus shows. */
+  (void)WAIT_REQ(base, START_EX_REQ_BUDGET, "Start Ex");
+  if ((KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & BUS_PHASE_MASK) == BUS_PHASE_COMMAND) {
+    KLV528xCommand(Adapter);
+  }
+
+  KLV528xRunPhase(Adapter);
+
+  /* The scan's INQUIRY answers are shorter than a block, so the drain has
+   * left the whole answer in Non128ByteData: keep its vendor, product and
+   * revision text on every change of target. */
+  if (Adapter->ScanInProgress == 1 && targetId != Adapter->LastInquiryTarget) {
+    if (targetId < QZR_TARGETS) {
+      PUCHAR text = (PUCHAR)Non128ByteData + 8;
+      for (ULONG i = 0; i < QZR_INQUIRY_TEXT_BYTES; i++) {
+        Adapter->InquiryText[targetId][i] = text[i];
+      }
+    }
+    Adapter->LastInquiryTarget = targetId;
+  }
+}
+
+/* ---- Device profiling ------------------------------------------------------ */
+
+const DEVICE_DELAY_ROW DirectAccessDevice[DIRECT_ACCESS_DEVICE_ROWS] = {
+    {"IOMEGA  ZIP 100         R.41", 16}, {"FUJITSU M2511A          1500", 16},
+    {"FUJITSU M2512A          1500", 16}, {"iomega  jaz1GB          J.83", 18},
+    {"FUJITSU M1606S          6237", 32},
+};
+
+const DEVICE_DELAY_ROW OpticalMemory[OPTICAL_MEMORY_ROWS] = {
+    {"FUJITSU M2513A          1500", 18},
+};
+
+/* Every row is tried and each match sets its value: the last match wins. */
+UCHAR KLV528xLookUpDelay(const UCHAR* InquiryText, const DEVICE_DELAY_ROW* Rows, ULONG Count,
+                         UCHAR Delay) {
+  for (ULONG row = 0; row < Count; row++) {
+    BOOLEAN same = TRUE;
+    for (ULONG i = 0; i < INQUIRY_TEXT_COMPARED_BYTES; i++) {
+      if (InquiryText[i] != (UCHAR)Rows[row].Text[i]) {
+        same = FALSE;
+        break;
+      }
+    }
+    if (same) {
+      Delay = Rows[row].BlockWriteDelay;
+    }
+  }
+  return Delay;
+}
+
+VOID KLV528xProfileTarget(PADAPTER_EXTENSION Adapter, UCHAR TargetId) {
+  if (TargetId >= QZR_TARGETS) {
+    return;
+  }
+  const UCHAR* text = Adapter->InquiryText[TargetId];
+  PUCHAR delay = &Adapter->BlockWriteDelay[TargetId];
+
+  switch (Adapter->TargetDeviceType[TargetId]) {
+    case DIRECT_ACCESS_DEVICE:
+      *delay = KLV528xLookUpDelay(text, DirectAccessDevice, DIRECT_ACCESS_DEVICE_ROWS, 30);
+      break;
+    case SEQUENTIAL_ACCESS_DEVICE:
+      *delay = 20;
+      break;
+    case WRITE_ONCE_READ_MULTIPLE_DEVICE:
+      *delay = 16;
+      break;
+    case READ_ONLY_DIRECT_ACCESS_DEVICE:
+      *delay = 90;
+      break;
+    case OPTICAL_DEVICE:
+      *delay = KLV528xLookUpDelay(text, OpticalMemory, OPTICAL_MEMORY_ROWS, 18);
+      break;
+    default:
+      /* Scanners and the rest keep theirs: scanner writes go byte by byte. */
+      break;
+  }
 }
 
 /* ---- Arbitration and selection ------------------------------------------- */
@@ -457,13 +563,788 @@ BOOLEAN KLV528xSelect_Disable_Disconnect(PADAPTER_EXTENSION Adapter) {
   return KLV528xSelectTarget(Adapter, SCSIMESS_IDENTIFY);
 }
 
-/* ---- Phase engine and interrupt ------------------------------------------ */
+/* ---- Phase engine -------------------------------------------------------- */
+
+VOID KLV528xDetermineNextPhase(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  UCHAR status = KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS);
+
+  /* BSY alone: the target is between phases; give it a moment. */
+  for (ULONG i = 0; i < BUS_BETWEEN_PHASES_REREADS && status == SCSI_BSY; i++) {
+    status = KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS);
+  }
+
+  switch (status & BUS_PHASE_MASK) {
+    case BUS_PHASE_BUS_FREE:
+      Adapter->ActiveLu->LuState = LU_STATE_BUS_FREE;
+      break;
+    case BUS_PHASE_DATA_OUT:
+      Adapter->ActiveLu->LuState = LU_STATE_DATA_OUT;
+      break;
+    case BUS_PHASE_DATA_IN:
+      Adapter->ActiveLu->LuState = LU_STATE_DATA_IN;
+      break;
+    case BUS_PHASE_COMMAND:
+      Adapter->ActiveLu->LuState = LU_STATE_COMMAND;
+      break;
+    case BUS_PHASE_STATUS:
+      Adapter->ActiveLu->LuState = LU_STATE_STATUS;
+      break;
+    case BUS_PHASE_MESSAGE_OUT:
+      Adapter->ActiveLu->LuState = LU_STATE_MESSAGE_OUT;
+      break;
+    case BUS_PHASE_MESSAGE_IN:
+      Adapter->ActiveLu->LuState = LU_STATE_MESSAGE_IN;
+      break;
+    default:
+      Adapter->ActiveLu->LuState = LU_STATE_UNKNOWN;
+      break;
+  }
+}
+
+/* Scanners take their data byte by byte, everything else through the host
+ * buffer. */
+static BOOLEAN KLV528xDataOut(PADAPTER_EXTENSION Adapter) {
+  UCHAR targetId = Adapter->ActiveLu->CurrentSrb != NULL ? Adapter->ActiveLu->CurrentSrb->TargetId
+                                                         : QZR_INITIATOR_ID;
+  if (targetId < QZR_TARGETS && Adapter->TargetDeviceType[targetId] == SCANNER_DEVICE) {
+    return KLV528xWriteDataByte(Adapter);
+  }
+  return KLV528xWriteDataBlock(Adapter);
+}
+
+VOID KLV528xRunPhase(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  /* Progress is data moved beyond the furthest point reached so far in this
+   * connection. A target that keeps asking for phases without letting data
+   * move (a Data Out after the data is exhausted, endless messages) is cut
+   * off after a bounded number of phases. */
+  ULONG leastLength = Adapter->CurrentDataLength;
+  ULONG roundsWithoutProgress = 0;
+
+  /* The command phase loads the current pair from the saved one, so the
+   * saved length is where this connection's data starts too. */
+  if (Adapter->ActiveLu != NULL && Adapter->ActiveLu->SavedDataLength > leastLength) {
+    leastLength = Adapter->ActiveLu->SavedDataLength;
+  }
+
+  for (;;) {
+    if (Adapter->ActiveLu == NULL) {
+      return;
+    }
+
+    /* A free bus ends the wait at once (WAIT_REQ fails without BSY); a
+     * target that holds BSY and never raises REQ is given up after a bound. */
+    ULONG rounds = 0;
+    for (;;) {
+      BOOLEAN requested = WAIT_REQ(base, RUN_PHASE_REQ_BUDGET, "Run Phase");
+      KLV528xDetermineNextPhase(Adapter);
+      if (requested || Adapter->ActiveLu->LuState == LU_STATE_BUS_FREE) {
+        break;
+      }
+      if (++rounds >= RUN_PHASE_WAIT_ROUNDS) {
+        KLV528xPhaseFailure(Adapter, UNIQUE_ID_NO_REQ);
+        return;
+      }
+    }
+
+    if (Adapter->CurrentDataLength < leastLength) {
+      leastLength = Adapter->CurrentDataLength;
+      roundsWithoutProgress = 0;
+    } else if (++roundsWithoutProgress > PHASE_ROUNDS_WITHOUT_PROGRESS) {
+      KLV528xPhaseFailure(Adapter, UNIQUE_ID_NO_PROGRESS);
+      return;
+    }
+
+    switch (Adapter->ActiveLu->LuState) {
+      case LU_STATE_MESSAGE_IN:
+        if (!KLV528xMessageIn(Adapter)) {
+          KLV528xPhaseFailure(Adapter, UNIQUE_ID_PHASE_FAILED);
+          return;
+        }
+        break;
+      case LU_STATE_MESSAGE_OUT:
+        KLV528xMessageOut(Adapter);
+        break;
+      case LU_STATE_COMMAND:
+        KLV528xCommand(Adapter);
+        break;
+      case LU_STATE_DATA_IN:
+        if (!KLV528xReadDataBlock(Adapter)) {
+          KLV528xPhaseFailure(Adapter, UNIQUE_ID_PHASE_FAILED);
+          return;
+        }
+        break;
+      case LU_STATE_DATA_OUT:
+        if (!KLV528xDataOut(Adapter)) {
+          KLV528xPhaseFailure(Adapter, UNIQUE_ID_DATA_OUT_FAILED);
+          return;
+        }
+        break;
+      case LU_STATE_STATUS:
+        if (!KLV528xStatus(Adapter)) {
+          KLV528xPhaseFailure(Adapter, UNIQUE_ID_PHASE_FAILED);
+          return;
+        }
+        break;
+      default:
+        KLV528xUnexpectedPhase(Adapter, UNIQUE_ID_UNEXPECTED_PHASE);
+        return;
+    }
+  }
+}
+
+/* A phase routine failed: the target's state is unknown, so the request
+ * fails and the bus is reset, which also sends NextRequest. */
+VOID KLV528xPhaseFailure(PADAPTER_EXTENSION Adapter, ULONG UniqueId) {
+  PLU_EXTENSION luExtension = Adapter->ActiveLu;
+  PSCSI_REQUEST_BLOCK srb = luExtension != NULL ? luExtension->CurrentSrb : NULL;
+  ULONG pathId = Adapter->PathId;
+
+  if (srb != NULL) {
+    pathId = srb->PathId;
+    srb->SrbStatus = SRB_STATUS_PHASE_SEQUENCE_FAILURE;
+    ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun, SP_PROTOCOL_ERROR,
+                     UniqueId);
+    ScsiPortNotification(RequestComplete, Adapter, srb);
+  }
+  KLV528xResetBus(Adapter, pathId);
+  Adapter->ActiveLu = NULL;
+}
+
+/* The bus went free, or shows a phase we have no routine for. The target is
+ * not talking to us any more, so there is nothing to reset. */
+VOID KLV528xUnexpectedPhase(PADAPTER_EXTENSION Adapter, ULONG UniqueId) {
+  PLU_EXTENSION luExtension = Adapter->ActiveLu;
+  PSCSI_REQUEST_BLOCK srb = luExtension != NULL ? luExtension->CurrentSrb : NULL;
+
+  if (srb != NULL) {
+    srb->SrbStatus = SRB_STATUS_PHASE_SEQUENCE_FAILURE;
+    ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun, SP_PROTOCOL_ERROR,
+                     UniqueId);
+    ScsiPortNotification(RequestComplete, Adapter, srb);
+  }
+  ScsiPortNotification(NextRequest, Adapter);
+  /* The request is the port driver's again: a late reselection by its
+   * target must not find it. */
+  if (luExtension != NULL) {
+    luExtension->CurrentSrb = NULL;
+  }
+  Adapter->ActiveLu = NULL;
+}
+
+/* ---- Interrupt and reselection --------------------------------------------- */
+
+/* The reselection answer of KLV528xReselectPhase; TargetId receives the
+ * reselecting target, 0xFF while it is not known. */
+static BOOLEAN KLV528xAnswerReselection(PADAPTER_EXTENSION Adapter, PUCHAR TargetId) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PLU_EXTENSION luExtension;
+  UCHAR ids;
+  UCHAR target;
+
+  *TargetId = 0xFF;
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_NO_PHASE);
+  Adapter->CurrentPhase = CURRENT_PHASE_RESELECTION;
+
+  if ((KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & (SCSI_BSY | SCSI_IO | SCSI_SEL)) !=
+      (SCSI_IO | SCSI_SEL)) {
+    return FALSE;
+  }
+
+  ids = (UCHAR)(KLV528xReadRegister(base, CURRENT_SCSI_DATA) & ~Adapter->InitiatorIdBit);
+  if (ids == 0) {
+    return FALSE;
+  }
+  for (target = 7; (ids & (1 << target)) == 0; target--) {
+  }
+  *TargetId = target;
+
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, ASSERT_BSY);
+  if (!WAIT_DE_SEL(base)) {
+    KLV528xWriteRegister(base, INITIATOR_COMMAND, 0);
+    return FALSE;
+  }
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, 0);
+
+  /* Only LUN 0 requests may disconnect; the IDENTIFY the target sends next
+   * is passed over by the message-in routine. Only a request that did
+   * disconnect may be resumed: any other would be resumed twice over. */
+  luExtension = (PLU_EXTENSION)ScsiPortGetLogicalUnit(Adapter, Adapter->PathId, target, 0);
+  if (luExtension == NULL || luExtension->CurrentSrb == NULL ||
+      luExtension->LuState != LU_STATE_DISCONNECTED) {
+    return FALSE;
+  }
+
+  Adapter->CurrentDataPointer = luExtension->SavedDataPointer;
+  Adapter->CurrentDataLength = luExtension->SavedDataLength;
+  Adapter->ActiveLu = luExtension;
+  luExtension->LuState = LU_STATE_UNKNOWN;
+
+  KLV528xWriteRegister(base, MODE_REGISTER, MODE_DMA_MODE);
+  return TRUE;
+}
+
+BOOLEAN KLV528xReselectPhase(PADAPTER_EXTENSION Adapter) {
+  UCHAR targetId;
+  return KLV528xAnswerReselection(Adapter, &targetId);
+}
 
 extern "C" BOOLEAN KLV528xInterrupt(IN PVOID HwDeviceExtension) {
-  /* Reselection and the phase engine come next; until then no interrupt is
-   * claimed. */
-  (void)HwDeviceExtension;
+  PADAPTER_EXTENSION adapter = (PADAPTER_EXTENSION)HwDeviceExtension;
+  PUCHAR base = adapter->BaseIoAddress;
+  UCHAR busStatus = KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS);
+  UCHAR busAndStatus = KLV528xReadRegister(base, BUS_AND_STATUS);
+  UCHAR boardStatus = KLV528xReadRegister(base, BOARD_STATUS);
+  UCHAR mode;
+
+  if ((boardStatus & INT_PENDING) == 0) {
+    return FALSE;
+  }
+
+  if ((busStatus & (SCSI_BSY | SCSI_IO | SCSI_SEL)) == (SCSI_IO | SCSI_SEL)) {
+    UCHAR targetId;
+    if (KLV528xAnswerReselection(adapter, &targetId)) {
+      KLV528xClearInterrupt(base);
+      KLV528xRunPhase(adapter);
+      return TRUE;
+    }
+    KLV528xClearInterrupt(base);
+    mode = KLV528xReadRegister(base, MODE_REGISTER);
+    KLV528xWriteRegister(base, MODE_REGISTER, mode | MODE_DMA_MODE);
+    KLV528xEnableInterrupt(base);
+    KLV528xEnableReselect(adapter);
+    ScsiPortLogError(adapter, NULL, adapter->PathId, targetId, 0, SP_INVALID_RESELECTION,
+                     UNIQUE_ID_INVALID_RESELECTION);
+    return FALSE;
+  }
+
+  if (busAndStatus & BAS_BUSY_ERROR) {
+    KLV528xClearInterrupt(base);
+    if (KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & SCSI_BSY) {
+      return TRUE;
+    }
+    KLV528xWriteRegister(base, MODE_REGISTER, 0);
+    ScsiDebugPrint(0, "SCSI BUSY signal Abnormal !! , Current Phase : %x\n", adapter->CurrentPhase);
+    /* The target is gone and will not come back for this request: end it
+     * now instead of holding every other request until the port driver's
+     * time-out resets the bus. */
+    if (adapter->ActiveLu != NULL) {
+      KLV528xUnexpectedPhase(adapter, UNIQUE_ID_BSY_LOST);
+    }
+    return FALSE;
+  }
+
+  KLV528xClearInterrupt(base);
+  if (KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & SCSI_REQ) {
+    KLV528xRunPhase(adapter);
+    return TRUE;
+  }
+  mode = KLV528xReadRegister(base, MODE_REGISTER);
+  KLV528xWriteRegister(base, MODE_REGISTER, mode | MODE_DMA_MODE);
+  KLV528xEnableReselect(adapter);
+  KLV528xEnableInterrupt(base);
   return FALSE;
+}
+
+/* ---- Command, status and message phases ------------------------------------ */
+
+VOID KLV528xCommand(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PLU_EXTENSION luExtension = Adapter->ActiveLu;
+  PSCSI_REQUEST_BLOCK srb = luExtension->CurrentSrb;
+  ULONG remaining = srb->CdbLength;
+  PUCHAR cursor = srb->Cdb;
+
+  /* Cdb holds 16 bytes; a longer length must not send what lies beyond. */
+  if (remaining > sizeof(srb->Cdb)) {
+    remaining = sizeof(srb->Cdb);
+  }
+
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_COMMAND);
+  Adapter->CurrentPhase = CURRENT_PHASE_COMMAND;
+  (void)KLV528xReadRegister(base, RESET_PARITY_INTERRUPT);
+
+  while (remaining != 0) {
+    if (!WAIT_REQ(base, COMMAND_REQ_BUDGET, "Command")) {
+      break;
+    }
+    /* A target may leave the command phase early; the rest is dropped. */
+    if ((KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & BUS_PHASE_MASK) !=
+        BUS_PHASE_COMMAND) {
+      break;
+    }
+    if (!KLV528xOutByte(base, *cursor++)) {
+      return;
+    }
+    remaining--;
+  }
+
+  Adapter->CurrentDataPointer = luExtension->SavedDataPointer;
+  Adapter->CurrentDataLength = luExtension->SavedDataLength;
+}
+
+static UCHAR KLV528xMapStatus(UCHAR ScsiStatus) {
+  switch (ScsiStatus) {
+    case SCSISTAT_GOOD:
+    case SCSISTAT_CONDITION_MET:
+    case SCSISTAT_INTERMEDIATE:
+    case SCSISTAT_INTERMEDIATE_COND_MET:
+      return SRB_STATUS_SUCCESS;
+    case SCSISTAT_CHECK_CONDITION:
+    case SCSISTAT_COMMAND_TERMINATED:
+      return SRB_STATUS_ERROR;
+    default:
+      return SRB_STATUS_BUSY;
+  }
+}
+
+BOOLEAN KLV528xStatus(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PSCSI_REQUEST_BLOCK srb = Adapter->ActiveLu->CurrentSrb;
+  UCHAR status;
+
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_STATUS);
+  Adapter->CurrentPhase = CURRENT_PHASE_STATUS;
+  (void)KLV528xReadRegister(base, RESET_PARITY_INTERRUPT);
+
+  if (!KLV528xInByte(base, &status)) {
+    return FALSE;
+  }
+  if (srb != NULL) {
+    srb->ScsiStatus = status;
+    /* An earlier verdict stands. */
+    if (srb->SrbStatus == SRB_STATUS_PENDING) {
+      srb->SrbStatus = KLV528xMapStatus(status);
+    }
+  }
+  return TRUE;
+}
+
+BOOLEAN KLV528xMessageIn(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PLU_EXTENSION luExtension = Adapter->ActiveLu;
+  UCHAR message;
+
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_MESSAGE_IN);
+  Adapter->CurrentPhase = CURRENT_PHASE_MESSAGE_IN;
+  (void)KLV528xReadRegister(base, RESET_PARITY_INTERRUPT);
+
+  if (!KLV528xInByte(base, &message)) {
+    return FALSE;
+  }
+
+  switch (message) {
+    case SCSIMESS_COMMAND_COMPLETE:
+    case SCSIMESS_LINK_CMD_COMP:
+    case SCSIMESS_LINK_CMD_COMP_W_FLAG:
+      luExtension->LuState = LU_STATE_COMPLETE;
+      KLV528xNotifyCompletion(Adapter);
+      break;
+    case SCSIMESS_SAVE_DATA_POINTER:
+      luExtension->SavedDataPointer = Adapter->CurrentDataPointer;
+      luExtension->SavedDataLength = Adapter->CurrentDataLength;
+      break;
+    case SCSIMESS_RESTORE_POINTERS:
+      Adapter->CurrentDataPointer = luExtension->SavedDataPointer;
+      Adapter->CurrentDataLength = luExtension->SavedDataLength;
+      break;
+    case SCSIMESS_DISCONNECT:
+      /* Saved even without SAVE DATA POINTER: the target resumes where the
+       * data stood. */
+      luExtension->LuState = LU_STATE_DISCONNECTED;
+      luExtension->SavedDataPointer = Adapter->CurrentDataPointer;
+      luExtension->SavedDataLength = Adapter->CurrentDataLength;
+      Adapter->ActiveLu = NULL;
+      KLV528xEnableReselect(Adapter);
+      break;
+    case SCSIMESS_EXTENDED_MESSAGE:
+      /* Extended messages are not parsed: ATN asks the target for a
+       * message out, and each following byte is taken on its own. */
+      KLV528xWriteRegister(base, INITIATOR_COMMAND, ASSERT_ATN);
+      ScsiPortStallExecution(10);
+      break;
+    default:
+      /* MESSAGE REJECT, NO OPERATION, IDENTIFY from a reconnecting target
+       * and the rest: acknowledged, nothing to do. */
+      break;
+  }
+  return TRUE;
+}
+
+VOID KLV528xMessageOut(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+
+  /* IDENTIFY for LUN 0 without disconnect privilege, the only byte: ATN is
+   * released before the ACK. */
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_MESSAGE_OUT);
+  KLV528xWriteRegister(base, OUTPUT_DATA, SCSIMESS_IDENTIFY);
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, ASSERT_DATA_BUS);
+  ScsiPortStallExecution(10);
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, ASSERT_DATA_BUS | ASSERT_ACK);
+  (void)WAIT_DE_REQ(base, MESSAGE_OUT_DE_REQ_BUDGET);
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, 0);
+}
+
+/* ---- Programmed byte transfer ------------------------------------------------ */
+
+BOOLEAN KLV528xWriteDataByte(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PLU_EXTENSION luExtension = Adapter->ActiveLu;
+  PUCHAR cursor = Adapter->CurrentDataPointer;
+
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_DATA_OUT);
+  Adapter->CurrentPhase = CURRENT_PHASE_BYTE_WRITE;
+  (void)KLV528xReadRegister(base, RESET_PARITY_INTERRUPT);
+
+  /* A missing REQ or another phase ends the transfer early, not in error:
+   * only bytes whose handshake completed are counted. */
+  while (Adapter->CurrentDataLength != 0) {
+    if (!WAIT_REQ(base, WRITE_BYTE_REQ_BUDGET, "Write Byte")) {
+      break;
+    }
+    if ((KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS) & BUS_PHASE_MASK) !=
+        BUS_PHASE_DATA_OUT) {
+      break;
+    }
+    if (!KLV528xOutByte(base, *cursor)) {
+      return FALSE;
+    }
+    cursor++;
+    Adapter->CurrentDataLength--;
+  }
+
+  Adapter->CurrentDataPointer = cursor;
+  luExtension->SavedDataPointer = Adapter->CurrentDataPointer;
+  luExtension->SavedDataLength = Adapter->CurrentDataLength;
+  return TRUE;
+}
+
+/* ---- Block transfers through the host buffer --------------------------------- */
+
+ULONG Non128ByteData[QZR_BLOCK_ULONGS];
+
+static VOID KLV528xCopyBytes(PUCHAR Destination, const UCHAR* Source, ULONG Length) {
+  for (ULONG i = 0; i < Length; i++) {
+    Destination[i] = Source[i];
+  }
+}
+
+static VOID KLV528xSaveDataPointer(PADAPTER_EXTENSION Adapter) {
+  Adapter->ActiveLu->SavedDataPointer = Adapter->CurrentDataPointer;
+  Adapter->ActiveLu->SavedDataLength = Adapter->CurrentDataLength;
+}
+
+/* Blocks to program for what is left; the 12-bit counter caps one phase at
+ * QZR_MAX_BLOCKS, and the target asks again for the rest. */
+static ULONG KLV528xBlocksToProgram(ULONG Length) {
+  ULONG blocks = Length / QZR_BLOCK_BYTES + (Length % QZR_BLOCK_BYTES != 0);
+  return blocks > QZR_MAX_BLOCKS ? QZR_MAX_BLOCKS : blocks;
+}
+
+BOOLEAN EnableDMA(PUCHAR BaseIoAddress, UCHAR Direction, ULONG Blocks) {
+  UCHAR low = (UCHAR)(Blocks % 256);
+  UCHAR high = (UCHAR)((Blocks / 256) << 4);
+  UCHAR value;
+
+  KLV528xWriteRegister(BaseIoAddress, TARGET_COMMAND,
+                       Direction == DMA_READ ? TC_DATA_IN : TC_DATA_OUT);
+  ScsiPortStallExecution(2);
+  (void)KLV528xReadRegister(BaseIoAddress, RESET_PARITY_INTERRUPT);
+  KLV528xWriteRegister(BaseIoAddress, SWAP_CONTROL, SWAP_NORMAL);
+  value = KLV528xReadRegister(BaseIoAddress, INITIATOR_COMMAND);
+  KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, value | ASSERT_DATA_BUS);
+  KLV528xWriteRegister(BaseIoAddress, MODE_REGISTER,
+                       MODE_ENABLE_EOP_INTERRUPT | MODE_MONITOR_BUSY | MODE_DMA_MODE);
+  KLV528xWriteRegister(BaseIoAddress, BOARD_CONTROL, Direction);
+  if (Direction == DMA_READ) {
+    KLV528xWriteRegister(BaseIoAddress, START_DMA_INITIATOR_RECEIVE, 0);
+  } else {
+    KLV528xWriteRegister(BaseIoAddress, START_DMA_SEND, 0);
+  }
+  KLV528xWriteRegister(BaseIoAddress, BUFFER_ACCESS, BUFFER_ACCESS_REST);
+
+  /* 256 blocks load as a low byte of 0 alone: the high register is left
+   * as it is. */
+  KLV528xWriteRegister(BaseIoAddress, BLOCK_COUNT_LOW, low);
+  if (Blocks > 256) {
+    KLV528xWriteRegister(BaseIoAddress, BLOCK_COUNT_HIGH, high);
+  }
+
+  if (Direction == DMA_READ) {
+    return TRUE;
+  }
+
+  /* The board may miss a count written while it settles: read it back and
+   * load it again, a bounded number of times. */
+  for (ULONG rewrites = 0;; rewrites++) {
+    BOOLEAN loaded;
+    if (Blocks <= 256) {
+      loaded = KLV528xReadRegister(BaseIoAddress, BLOCK_COUNT_LOW) == low;
+    } else {
+      UCHAR readLow = KLV528xReadRegister(BaseIoAddress, BLOCK_COUNT_LOW);
+      UCHAR readHigh = KLV528xReadRegister(BaseIoAddress, BLOCK_COUNT_HIGH);
+      loaded = readLow == low && (readHigh & 0xF0) == high;
+    }
+    if (loaded) {
+      return TRUE;
+    }
+    if (rewrites == BLOCK_COUNT_REWRITES) {
+      return FALSE;
+    }
+    KLV528xWriteRegister(BaseIoAddress, BLOCK_COUNT_LOW, low);
+    if (Blocks > 256) {
+      KLV528xWriteRegister(BaseIoAddress, BLOCK_COUNT_HIGH, high);
+    }
+  }
+}
+
+BOOLEAN DisableDMA(PADAPTER_EXTENSION Adapter, UCHAR Direction) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  BOOLEAN finished = TRUE;
+  UCHAR value;
+
+  /* A send is over when the target has left Data Out, or when its last
+   * byte has left the chip. A target that released the bus is not in Data
+   * Out either. Bounded: a target that sits in Data Out fails the request. */
+  if (Direction == DMA_WRITE) {
+    UCHAR count = KLV528xReadRegister(base, BLOCK_COUNT_LOW);
+    ULONG polls = 0;
+    finished = FALSE;
+    if (Adapter->CurrentDataLength != 0 && count != 0) {
+      while (polls++ < DISABLE_DMA_POLLS) {
+        UCHAR status = KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS);
+        if ((status & (SCSI_MSG | SCSI_CD | SCSI_IO)) != 0 || (status & SCSI_BSY) == 0) {
+          finished = TRUE;
+          break;
+        }
+      }
+    } else {
+      while (polls++ < DISABLE_DMA_POLLS) {
+        UCHAR targetCommand = KLV528xReadRegister(base, TARGET_COMMAND);
+        UCHAR status = KLV528xReadRegister(base, CURRENT_SCSI_BUS_STATUS);
+        if ((targetCommand & LAST_BYTE_SEND) != 0 ||
+            (status & (SCSI_MSG | SCSI_CD | SCSI_IO)) != 0 || (status & SCSI_BSY) == 0) {
+          finished = TRUE;
+          break;
+        }
+      }
+    }
+  }
+
+  /* No expected phase: the target's next REQ raises a phase-mismatch
+   * interrupt. */
+  KLV528xWriteRegister(base, TARGET_COMMAND, TC_NO_PHASE);
+  value = KLV528xReadRegister(base, INITIATOR_COMMAND);
+  KLV528xWriteRegister(base, INITIATOR_COMMAND, value & ~ASSERT_DATA_BUS);
+  ScsiPortStallExecution(1);
+  value = KLV528xReadRegister(base, MODE_REGISTER);
+  KLV528xWriteRegister(base, MODE_REGISTER, value & ~(MODE_ENABLE_EOP_INTERRUPT | MODE_DMA_MODE));
+  ScsiPortStallExecution(2);
+  value = KLV528xReadRegister(base, MODE_REGISTER);
+  KLV528xWriteRegister(base, MODE_REGISTER, (value & ~MODE_MONITOR_BUSY) | MODE_DMA_MODE);
+  return finished;
+}
+
+BOOLEAN ForceSwarp(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  ULONG valid;
+
+  KLV528xWriteRegister(base, SWAP_CONTROL, SWAP_FORCE);
+  valid = KLV528xReadRegister(base, SWAP_CONTROL) & SWAP_VALID_BYTES;
+  if (valid == 0) {
+    return TRUE;
+  }
+  KLV528xWriteRegister(base, SWAP_CONTROL, SWAP_NORMAL);
+  ScsiPortReadPortBufferUlong((PULONG)(base + HOST_BUFFER_PORT), Non128ByteData, QZR_BLOCK_ULONGS);
+
+  /* A target that sent more than was asked for has its excess dropped. */
+  if (valid > Adapter->CurrentDataLength) {
+    valid = Adapter->CurrentDataLength;
+  }
+  KLV528xCopyBytes(Adapter->CurrentDataPointer, (PUCHAR)Non128ByteData, valid);
+  Adapter->CurrentDataPointer += valid;
+  Adapter->CurrentDataLength -= valid;
+  return TRUE;
+}
+
+BOOLEAN ForceSwarpWrite(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  ULONG block[QZR_BLOCK_ULONGS] = {0}; /* the padding is not taken */
+  ULONG count = (UCHAR)Adapter->CurrentDataLength;
+
+  KLV528xCopyBytes((PUCHAR)block, Adapter->CurrentDataPointer, count);
+  KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_HOST);
+  ScsiPortWritePortBufferUlong((PULONG)(base + HOST_BUFFER_PORT), block, QZR_BLOCK_ULONGS);
+  KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_REST);
+  Adapter->CurrentDataPointer += count;
+  Adapter->CurrentDataLength -= count;
+  return TRUE;
+}
+
+VOID KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved) {
+  /* The full buffer held two blocks the target never took: count them as
+   * not sent. Never move back before the start of the request's data. */
+  PSCSI_REQUEST_BLOCK srb = Adapter->ActiveLu->CurrentSrb;
+  ULONG back = 2 * QZR_BLOCK_BYTES;
+  (void)BlocksNotMoved;
+
+  if (srb != NULL) {
+    ULONG sent = (ULONG)(Adapter->CurrentDataPointer - (PUCHAR)srb->DataBuffer);
+    if (back > sent) {
+      back = sent;
+    }
+  }
+  Adapter->CurrentDataPointer -= back;
+  Adapter->CurrentDataLength += back;
+}
+
+BOOLEAN KLV528xReadDataBlock(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  ULONG blocks;
+
+  Adapter->CurrentPhase = CURRENT_PHASE_BLOCK_READ;
+  blocks = KLV528xBlocksToProgram(Adapter->CurrentDataLength);
+  if (blocks == 0) {
+    return FALSE; /* Data In with nothing expected */
+  }
+
+  (void)EnableDMA(base, DMA_READ, blocks);
+
+  for (ULONG block = 0; block < blocks; block++) {
+    UCHAR status = KLV528xReadRegister(base, BOARD_STATUS);
+    BOOLEAN stopped = TRUE; /* also when the polls run out */
+
+    for (ULONG polls = 0; polls < READ_BLOCK_POLLS; polls++) {
+      if ((status & BUFFER_BUSY) == 0) {
+        stopped = FALSE;
+        break;
+      }
+      if (Adapter->ActiveLu == NULL) {
+        return FALSE;
+      }
+      status = KLV528xReadRegister(base, BOARD_STATUS);
+      if (status & NCR5380_ENABLE) {
+        status = KLV528xReadRegister(base, BOARD_STATUS);
+        if (status & BUFFER_BUSY) {
+          break; /* the transfer stopped before this block filled */
+        }
+      }
+    }
+
+    if (stopped) {
+      if (!WAIT_5380_ENABLE(base)) {
+        ScsiDebugPrint(0, "\nReadDatablock error 1 ");
+        return FALSE;
+      }
+      (void)ForceSwarp(Adapter);
+      (void)DisableDMA(Adapter, DMA_READ);
+      break;
+    }
+
+    KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_HOST);
+    if (Adapter->CurrentDataLength >= QZR_BLOCK_BYTES) {
+      ScsiPortReadPortBufferUlong((PULONG)(base + HOST_BUFFER_PORT),
+                                  (PULONG)Adapter->CurrentDataPointer, QZR_BLOCK_ULONGS);
+      Adapter->CurrentDataPointer += QZR_BLOCK_BYTES;
+      Adapter->CurrentDataLength -= QZR_BLOCK_BYTES;
+    } else {
+      /* A last block that filled although less was asked for: the target
+       * sent too much. Only what the request has room for is kept. */
+      ULONG kept = Adapter->CurrentDataLength;
+      ScsiPortReadPortBufferUlong((PULONG)(base + HOST_BUFFER_PORT), Non128ByteData,
+                                  QZR_BLOCK_ULONGS);
+      KLV528xCopyBytes(Adapter->CurrentDataPointer, (PUCHAR)Non128ByteData, kept);
+      Adapter->CurrentDataPointer += kept;
+      Adapter->CurrentDataLength = 0;
+    }
+    KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_REST);
+  }
+
+  if (!WAIT_5380_ENABLE(base)) {
+    ScsiDebugPrint(0, "\nReadDatablock error 6 ");
+    return FALSE;
+  }
+  (void)DisableDMA(Adapter, DMA_READ);
+  KLV528xSaveDataPointer(Adapter);
+  return TRUE;
+}
+
+BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  PSCSI_REQUEST_BLOCK srb = Adapter->ActiveLu->CurrentSrb;
+  UCHAR delay = 0;
+  ULONG blocks;
+  BOOLEAN partial;
+
+  Adapter->CurrentPhase = CURRENT_PHASE_BLOCK_WRITE;
+  blocks = KLV528xBlocksToProgram(Adapter->CurrentDataLength);
+  /* Only the true end of the data is a partial block, not the end of a
+   * phase capped by the block counter. */
+  partial = Adapter->CurrentDataLength % QZR_BLOCK_BYTES != 0 &&
+            Adapter->CurrentDataLength < (ULONG)(QZR_MAX_BLOCKS * QZR_BLOCK_BYTES);
+  if (blocks == 0) {
+    return TRUE;
+  }
+  if (srb != NULL && srb->TargetId < QZR_TARGETS) {
+    delay = Adapter->BlockWriteDelay[srb->TargetId];
+  }
+
+  if (!EnableDMA(base, DMA_WRITE, blocks)) {
+    return FALSE;
+  }
+
+  for (ULONG block = 0; block < blocks; block++) {
+    UCHAR status = KLV528xReadRegister(base, BOARD_STATUS);
+    BOOLEAN room = FALSE;
+
+    ScsiPortStallExecution(delay);
+
+    for (ULONG polls = 0; polls < WRITE_ROOM_POLLS; polls++) {
+      if ((status & BUFFER_BUSY) == 0) {
+        room = TRUE;
+        break;
+      }
+      if (Adapter->ActiveLu == NULL) {
+        return FALSE;
+      }
+      status = KLV528xReadRegister(base, BOARD_STATUS);
+      if (status & NCR5380_ENABLE) {
+        status = KLV528xReadRegister(base, BOARD_STATUS);
+        if (status & BUFFER_BUSY) {
+          /* The target stopped taking data with the buffer full: the two
+           * blocks it held go again after reselection. */
+          KLV528xFixPointer(Adapter, blocks - block);
+          KLV528xSaveDataPointer(Adapter);
+          return DisableDMA(Adapter, DMA_WRITE);
+        }
+      }
+    }
+    if (!room) {
+      return FALSE;
+    }
+
+    if (block == blocks - 1 && partial) {
+      (void)ForceSwarpWrite(Adapter);
+      break;
+    }
+
+    KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_HOST);
+    ScsiPortWritePortBufferUlong((PULONG)(base + HOST_BUFFER_PORT),
+                                 (PULONG)Adapter->CurrentDataPointer, QZR_BLOCK_ULONGS);
+    Adapter->CurrentDataPointer += QZR_BLOCK_BYTES;
+    KLV528xWriteRegister(base, BUFFER_ACCESS, BUFFER_ACCESS_REST);
+    Adapter->CurrentDataLength -= QZR_BLOCK_BYTES;
+  }
+
+  if (!WAIT_5380_ENABLE(base)) {
+    return FALSE;
+  }
+  if (!DisableDMA(Adapter, DMA_WRITE)) {
+    return FALSE;
+  }
+  KLV528xSaveDataPointer(Adapter);
+  return TRUE;
 }
 
 /* ---- Completion ---------------------------------------------------------- */

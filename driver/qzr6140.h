@@ -181,6 +181,61 @@ typedef struct _ADAPTER_EXTENSION {
 #define SELECT_REQ_BUDGET 20000
 #define COMMAND_REQ_BUDGET 40000
 #define WRITE_BYTE_REQ_BUDGET 40000
+#define MESSAGE_OUT_DE_REQ_BUDGET 20000
+#define BUS_BETWEEN_PHASES_REREADS 3840 /* re-reads of a bus showing BSY alone */
+#define READ_BLOCK_POLLS 33554430       /* polls for a full block to read */
+
+/* Bounds of our own, so that a broken or hostile target cannot hold the
+ * processor at interrupt level. Each port read costs about 0.5 us. */
+#define RUN_PHASE_WAIT_ROUNDS 20         /* WAIT_REQ rounds for one phase: ~1 s */
+#define PHASE_ROUNDS_WITHOUT_PROGRESS 64 /* phases in a row that move no data */
+#define WRITE_ROOM_POLLS 2000000         /* polls for room for a block: ~1 s */
+#define DISABLE_DMA_POLLS 1000000        /* polls for the end of a send: ~1 s */
+#define BLOCK_COUNT_REWRITES 1000        /* tries to load the block counter */
+#define QZR_MAX_BLOCKS 4095              /* the block counter holds 12 bits */
+
+/* Unique ids of the error-log entries */
+#define UNIQUE_ID_INVALID_RESELECTION 3
+#define UNIQUE_ID_PHASE_FAILED 4
+#define UNIQUE_ID_DATA_OUT_FAILED 5
+#define UNIQUE_ID_UNEXPECTED_PHASE 6
+#define UNIQUE_ID_NO_STATUS 7
+#define UNIQUE_ID_NO_REQ 8
+#define UNIQUE_ID_NO_PROGRESS 9
+#define UNIQUE_ID_BSY_LOST 10
+
+/* Direction codes: also the values written to BOARD_CONTROL */
+#define DMA_READ (DIR_IN | INT_ENABLE)
+#define DMA_WRITE (INT_ENABLE)
+
+/* ---- Device profiling tables ---------------------------------------------- */
+
+/* Peripheral device types (bits 4-0 of inquiry byte 0) */
+#ifndef DIRECT_ACCESS_DEVICE
+#define DIRECT_ACCESS_DEVICE 0x00
+#define SEQUENTIAL_ACCESS_DEVICE 0x01
+#define WRITE_ONCE_READ_MULTIPLE_DEVICE 0x04
+#define READ_ONLY_DIRECT_ACCESS_DEVICE 0x05
+#define SCANNER_DEVICE 0x06
+#define OPTICAL_DEVICE 0x07
+#endif
+
+/* One row: inquiry vendor (8), product (16) and revision (4), blank-padded. */
+typedef struct _DEVICE_DELAY_ROW {
+  CHAR Text[QZR_INQUIRY_TEXT_BYTES + 1];
+  UCHAR BlockWriteDelay;
+} DEVICE_DELAY_ROW;
+
+#define DIRECT_ACCESS_DEVICE_ROWS 5
+#define OPTICAL_MEMORY_ROWS 1
+#define INQUIRY_TEXT_COMPARED_BYTES 27 /* the last revision character is not compared */
+
+extern const DEVICE_DELAY_ROW DirectAccessDevice[DIRECT_ACCESS_DEVICE_ROWS];
+extern const DEVICE_DELAY_ROW OpticalMemory[OPTICAL_MEMORY_ROWS];
+
+/* The partly filled last block of a read lands here; one for the whole
+ * driver. Kept as ULONGs so that the string move into it is aligned. */
+extern ULONG Non128ByteData[QZR_BLOCK_ULONGS];
 
 /* ---- Routines ------------------------------------------------------------ */
 
@@ -214,6 +269,34 @@ BOOLEAN KLV528xSelect(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension,
                       PSCSI_REQUEST_BLOCK Srb);
 BOOLEAN KLV528xSelect_Enable_Disconnect(PADAPTER_EXTENSION Adapter);
 BOOLEAN KLV528xSelect_Disable_Disconnect(PADAPTER_EXTENSION Adapter);
+
+/* Device profiling after a scan INQUIRY */
+VOID KLV528xProfileTarget(PADAPTER_EXTENSION Adapter, UCHAR TargetId);
+UCHAR KLV528xLookUpDelay(const UCHAR* InquiryText, const DEVICE_DELAY_ROW* Rows, ULONG Count,
+                         UCHAR Delay);
+
+/* Phase engine, interrupt and reselection */
+VOID KLV528xRunPhase(PADAPTER_EXTENSION Adapter);
+VOID KLV528xDetermineNextPhase(PADAPTER_EXTENSION Adapter);
+BOOLEAN KLV528xReselectPhase(PADAPTER_EXTENSION Adapter);
+VOID KLV528xPhaseFailure(PADAPTER_EXTENSION Adapter, ULONG UniqueId);
+VOID KLV528xUnexpectedPhase(PADAPTER_EXTENSION Adapter, ULONG UniqueId);
+
+/* Command, status and message phases */
+VOID KLV528xCommand(PADAPTER_EXTENSION Adapter);
+BOOLEAN KLV528xStatus(PADAPTER_EXTENSION Adapter);
+BOOLEAN KLV528xMessageIn(PADAPTER_EXTENSION Adapter);
+VOID KLV528xMessageOut(PADAPTER_EXTENSION Adapter);
+
+/* Data transfers */
+BOOLEAN KLV528xWriteDataByte(PADAPTER_EXTENSION Adapter);
+BOOLEAN KLV528xReadDataBlock(PADAPTER_EXTENSION Adapter);
+BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter);
+BOOLEAN EnableDMA(PUCHAR BaseIoAddress, UCHAR Direction, ULONG Blocks);
+BOOLEAN DisableDMA(PADAPTER_EXTENSION Adapter, UCHAR Direction);
+BOOLEAN ForceSwarp(PADAPTER_EXTENSION Adapter);
+BOOLEAN ForceSwarpWrite(PADAPTER_EXTENSION Adapter);
+VOID KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved);
 
 /* Low-level port access */
 BOOLEAN KLV528xOutByte(PUCHAR BaseIoAddress, UCHAR Byte);

@@ -55,16 +55,19 @@ TEST_F(StartExecutionTest, SelectionOfTheAdapterItselfTimesOutAndIdles) {
   EXPECT_EQ(lu.CurrentSrb, nullptr);
 }
 
-TEST_F(StartExecutionTest, ASelectedRequestHoldsTheBus) {
+TEST_F(StartExecutionTest, ATargetThatGoesBusFreeAfterSelectionEndsTheRequestWithoutReset) {
   win_arbitration();
   port.answer(CURRENT_SCSI_BUS_STATUS, {0x00, 0x46, 0x78, 0x78, 0x78, 0x58});
   port.echo_writes(INITIATOR_COMMAND);
 
   KLV528xStartExecution(&adapter, &lu, &request);
 
-  EXPECT_EQ(adapter.ActiveLu, &lu);
-  EXPECT_EQ(request.SrbStatus, SRB_STATUS_PENDING);
-  EXPECT_EQ(port.count(Call::Notify), 0u);
+  EXPECT_EQ(adapter.ActiveLu, nullptr);
+  EXPECT_EQ(request.SrbStatus, SRB_STATUS_PHASE_SEQUENCE_FAILURE);
+  EXPECT_EQ(port.log_entries(), (std::vector<LogEntry>{{&request, 0, 1, 0, SP_PROTOCOL_ERROR, 6}}));
+  EXPECT_EQ(port.notifications(),
+            (std::vector<Notification>{{RequestComplete, &request}, {NextRequest, nullptr}}));
+  EXPECT_EQ(port.count(Call::CompleteRequest), 0u);
 }
 
 // ---- Completion ------------------------------------------------------------------

@@ -145,8 +145,22 @@ void RecordingPort::echo_writes(unsigned offset) {
   registers_.at(offset).echo_writes = true;
 }
 
+void RecordingPort::on_write(unsigned offset, std::function<void(UCHAR value)> callback) {
+  registers_.at(offset).write_callback = std::move(callback);
+}
+
 void RecordingPort::answer_buffer(std::initializer_list<ULONG> words) {
   buffer_words_.insert(buffer_words_.end(), words.begin(), words.end());
+}
+
+void RecordingPort::answer_buffer_bytes(const std::vector<UCHAR>& bytes) {
+  for (std::size_t i = 0; i < bytes.size(); i += 4) {
+    ULONG word = 0;
+    for (std::size_t k = 0; k < 4 && i + k < bytes.size(); ++k) {
+      word |= static_cast<ULONG>(bytes[i + k]) << (8 * k);
+    }
+    buffer_words_.push_back(word);
+  }
 }
 
 void RecordingPort::add_logical_unit(UCHAR path, UCHAR target, UCHAR lun, PVOID extension) {
@@ -217,6 +231,9 @@ void RecordingPort::write_port(PUCHAR port, UCHAR value) {
     registers_[reg].default_value = value;
   }
   append(Call::PortWrite, reg, value);
+  if (reg != Event::kOutsideWindow && registers_[reg].write_callback) {
+    registers_[reg].write_callback(value);
+  }
 }
 
 void RecordingPort::read_buffer(PULONG port, PULONG buffer, ULONG count) {

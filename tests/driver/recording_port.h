@@ -109,8 +109,12 @@ class RecordingPort {
   void on_read(unsigned offset, std::function<UCHAR(std::uint64_t read_index)> callback);
   // Writes to `offset` become its default: a register that reads back as written.
   void echo_writes(unsigned offset);
+  // Called after each write of `offset` is recorded: lets a test play a device.
+  void on_write(unsigned offset, std::function<void(UCHAR value)> callback);
   // Words the host buffer returns, in order; 0 once they run out.
   void answer_buffer(std::initializer_list<ULONG> words);
+  // The same, for bytes packed little-endian into words (zero-padded).
+  void answer_buffer_bytes(const std::vector<UCHAR>& bytes);
 
   // ---- Configuration services ------------------------------------------------
   std::array<UCHAR, PCI_COMMON_HDR_LENGTH>& pci_header() { return pci_header_; }
@@ -179,6 +183,7 @@ class RecordingPort {
     std::function<UCHAR(std::uint64_t)> callback;
     UCHAR default_value = 0;
     bool echo_writes = false;
+    std::function<void(UCHAR)> write_callback;
     std::uint64_t reads = 0;
   };
 

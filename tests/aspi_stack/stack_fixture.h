@@ -1,0 +1,90 @@
+// The whole stack for the device interface and torvik: the machine booted
+// by the runtime with a scanner-type unit at ID 2, a removable disk at ID 0
+// and a CD-ROM at ID 3 (both without a medium), the miniport loaded and the
+// device namespace installed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "hw/population.h"
+#include "hw/targets/unit_base.h"
+#include "nt/runtime/machine_runtime.h"
+
+namespace qzr::aspi_stack_test {
+
+inline constexpr std::uint8_t kScannerId = 2;
+inline constexpr std::uint8_t kDiskId = 0;
+inline constexpr std::uint8_t kCdRomId = 3;
+// The scanner double's refusal for its "not yet scanned" read.
+inline constexpr std::uint8_t kReadOpcode = 0x28;
+
+// A type 6 unit that knows TEST UNIT READY and refuses a read with NOT
+// READY: enough to carry commands and sense through the stack.
+class ScannerDouble : public hw::UnitBase {
+ public:
+  ScannerDouble() : UnitBase(6, identity(), {}, false) {}
+  static hw::Identity identity() {
+    hw::Identity id;
+    id.vendor = "QZRSIM";
+    id.product = "FLATBED";
+    return id;
+  }
+
+ protected:
+  hw::CommandOutcome execute_command(std::span<const std::uint8_t> cdb) override {
+    if (cdb[0] == 0x00) return good(0);
+    if (cdb[0] == kReadOpcode) {
+      return fail(hw::scsi::sense_key::NOT_READY, hw::scsi::asc::MEDIUM_NOT_PRESENT);
+    }
+    return invalid_opcode();
+  }
+};
+
+inline bool populate_stack(hw::Machine& machine, std::string& error) {
+  std::vector<hw::TargetConfig> targets(2);
+  targets[0].settings.id = kDiskId;
+  hw::DeviceConfig disk;
+  disk.kind = hw::DeviceConfig::Kind::RemovableDisk;
+  disk.medium_present = false;
+  targets[0].units.push_back({0, disk});
+  targets[1].settings.id = kCdRomId;
+  hw::DeviceConfig cdrom;
+  cdrom.kind = hw::DeviceConfig::Kind::CdRom;
+  cdrom.medium_present = false;
+  targets[1].units.push_back({0, cdrom});
+  if (!hw::populate(machine, targets, error)) return false;
+  hw::ScsiTarget::Units units;
+  units[0] = std::make_unique<ScannerDouble>();
+  hw::TargetSettings settings;
+  settings.id = kScannerId;
+  if (machine.add_target(settings, std::move(units)) == nullptr) {
+    error = "scanner ID taken";
+    return false;
+  }
+  return true;
+}
+
+class Stack : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    booted_ = nt::runtime::boot_machine(populate_stack, error);
+    ASSERT_TRUE(booted_) << error;
+  }
+  void TearDown() override {
+    nt::io::install_namespace(nullptr);
+    if (booted_) {
+      EXPECT_TRUE(booted_->port_driver.driver_errors().empty())
+          << booted_->port_driver.format_logs();
+      EXPECT_EQ(booted_->device_namespace.open_handles(), 0u);
+    }
+  }
+  nt::scsiport::PortDevice& port() { return booted_->port_driver.port(0); }
+
+  std::unique_ptr<nt::runtime::BootedMachine> booted_;
+};
+
+}  // namespace qzr::aspi_stack_test

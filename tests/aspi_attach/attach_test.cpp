@@ -1,0 +1,31 @@
+// A program linked against the torvik library, as an ASPI client is: the
+// library was attached to the built-in machine before main ran.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+
+#include "aspi_srb.h"
+
+namespace {
+
+TEST(LinkedProgram, FindsTheLibraryAttachedBeforeItsOwnCodeRuns) {
+  // The built-in machine has no scanner: no adapter is served, but the
+  // inquiry cache holds the port's devices, which only discovery fills.
+  EXPECT_EQ(GetASPI32SupportInfo(), 0x100u);
+  std::array<UCHAR, 36> data{};
+  SRB_ExecSCSICmd srb;
+  std::memset(&srb, 0, sizeof srb);
+  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
+  srb.SRB_Flags = SRB_DIR_IN;
+  srb.SRB_Target = 3;
+  srb.SRB_BufLen = data.size();
+  srb.SRB_BufPointer = data.data();
+  srb.SRB_CDBLen = 6;
+  srb.CDBByte[0] = 0x12;
+  srb.CDBByte[4] = 36;
+  EXPECT_EQ(SendASPI32Command(reinterpret_cast<LPSRB>(&srb)), ULONG{SS_COMP});
+  EXPECT_EQ(data[0], 5) << "the CD-ROM's inquiry data, recorded at attach";
+}
+
+}  // namespace

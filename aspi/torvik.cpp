@@ -116,8 +116,9 @@ ULONG PassThroughToScanner(PSRB_ExecSCSICmd srb) {
   request.sptd.CdbLength = srb->SRB_CDBLen;
   // The record holds 32 sense bytes: a longer request would let the port
   // driver write past it.
-  request.sptd.SenseInfoLength =
+  UCHAR sense_bytes =
       srb->SRB_SenseLen < sizeof request.ucSenseBuf ? srb->SRB_SenseLen : sizeof request.ucSenseBuf;
+  request.sptd.SenseInfoLength = sense_bytes;
   request.sptd.DataIn = (srb->SRB_Flags & SRB_DIR_IN) ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
   request.sptd.DataTransferLength = srb->SRB_BufLen;
   request.sptd.TimeOutValue = PASS_THROUGH_TIMEOUT_S;
@@ -137,7 +138,7 @@ ULONG PassThroughToScanner(PSRB_ExecSCSICmd srb) {
     case SCSI_STATUS_CHECK_CONDITION:
       // SenseArea continues past the record when the client asked for more
       // than 16 bytes.
-      memcpy(srb->SenseArea, request.ucSenseBuf, request.sptd.SenseInfoLength);
+      memcpy(srb->SenseArea, request.ucSenseBuf, sense_bytes);
       srb->SRB_TargStat = SCSI_STATUS_CHECK_CONDITION;
       return SS_ERR;
     default:

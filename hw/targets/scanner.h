@@ -4,7 +4,8 @@
 // and MODE SENSE (6).
 //
 // How a scan lives: SET WINDOW defines windows 0-3 (window 0 starts as the
-// whole glass, 300 dpi grey); SCAN names one window and starts the carriage.
+// whole glass, 300 dpi grey); SCAN names one window (an empty list means
+// window 0) and starts the carriage.
 // After a start delay (the motor, then travel to the window's top edge) the
 // carriage produces one line every `line_ns`; READ returns the next bytes in
 // order and its latency covers the wait for the last line it returns. The

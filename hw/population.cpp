@@ -28,7 +28,7 @@ bool populate(Machine& machine, std::span<const TargetConfig> targets, std::stri
         return false;
       }
       std::string why;
-      units[lun] = make_logical_unit(device, why);
+      units[lun] = make_logical_unit(device, why, &machine.clock());
       if (!units[lun]) {
         error = where + " LUN " + std::to_string(lun) + ": " + why;
         return false;

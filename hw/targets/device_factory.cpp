@@ -10,6 +10,11 @@
 #include "hw/targets/cdrom.h"
 #include "hw/targets/disk.h"
 #include "hw/targets/processor.h"
+#include "hw/targets/scanner.h"
+#include "hw/targets/test_chart.h"
+#if QZR_HAVE_PNG
+#include "hw/targets/png_source.h"
+#endif
 #include "hw/targets/tape.h"
 
 namespace qzr::hw {
@@ -67,9 +72,21 @@ std::uint32_t usual_block_bytes(Kind kind) {
   return kind == Kind::CdRom || kind == Kind::WriteOnce ? CdRom::kBlockBytes : 512;
 }
 
-std::unique_ptr<LogicalUnit> make_unit(const DeviceConfig& config, std::string& error) {
+std::unique_ptr<ImageSource> scanner_source(const DeviceConfig& config, std::string& error) {
+  if (config.image_path.empty()) return std::make_unique<TestChart>();
+#if QZR_HAVE_PNG
+  return PngSource::load(config.image_path, error);
+#else
+  error = "picture '" + config.image_path + "': this build cannot read PNG files (no libpng)";
+  return nullptr;
+#endif
+}
+
+std::unique_ptr<LogicalUnit> make_unit(const DeviceConfig& config, std::string& error,
+                                       const Clock* clock) {
   Identity identity = config.identity;
-  identity.removable = config.kind != Kind::Disk && config.kind != Kind::Processor;
+  identity.removable =
+      config.kind != Kind::Disk && config.kind != Kind::Processor && config.kind != Kind::Scanner;
   const std::uint32_t block_bytes =
       config.block_bytes == 0 ? usual_block_bytes(config.kind) : config.block_bytes;
 
@@ -115,6 +132,16 @@ std::unique_ptr<LogicalUnit> make_unit(const DeviceConfig& config, std::string& 
     }
     case Kind::Processor:
       return std::make_unique<Processor>(identity, config.timings, config.unit_attention_on_reset);
+    case Kind::Scanner: {
+      if (clock == nullptr) {
+        error = "no clock to scan by";
+        return nullptr;
+      }
+      auto source = scanner_source(config, error);
+      if (!source) return nullptr;
+      return std::make_unique<Scanner>(identity, config.timings, config.unit_attention_on_reset,
+                                       ScannerTimings{}, std::move(source), *clock);
+    }
   }
   error = "unknown device kind";
   return nullptr;
@@ -138,16 +165,19 @@ const char* device_kind_name(DeviceConfig::Kind kind) {
       return "tape";
     case Kind::Processor:
       return "processor";
+    case Kind::Scanner:
+      return "scanner";
   }
   return "unknown device";
 }
 
-std::unique_ptr<LogicalUnit> make_logical_unit(const DeviceConfig& config, std::string& error) {
+std::unique_ptr<LogicalUnit> make_logical_unit(const DeviceConfig& config, std::string& error,
+                                               const Clock* clock) {
   error.clear();
   std::string problem;
   std::unique_ptr<LogicalUnit> unit;
   try {
-    unit = make_unit(config, problem);
+    unit = make_unit(config, problem, clock);
   } catch (const std::exception& failure) {  // out of memory for a huge image read, say
     problem = failure.what();
   }

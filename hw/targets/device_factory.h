@@ -22,11 +22,13 @@ struct DeviceConfig {
     WriteOnce,      // type 4, read-only here
     Tape,           // type 1, 512-byte records
     Processor,      // type 3, no medium
+    Scanner,        // type 6, flatbed; scans `image_path` (a PNG) or the built-in chart
   };
 
   Kind kind = Kind::Disk;
   Identity identity;  // RMB is set from the kind
   // Empty: no medium (allowed for removable kinds with no medium present).
+  // A scanner: the PNG picture on its glass; empty, the built-in test chart.
   std::string image_path;
   // For a new image: its size in blocks. For a tape: records that fit (0: no bound).
   std::uint64_t capacity_blocks = 0;
@@ -41,7 +43,10 @@ struct DeviceConfig {
 
 const char* device_kind_name(DeviceConfig::Kind kind);
 
-// Null, with `error` set, if the configuration cannot be honoured.
-std::unique_ptr<LogicalUnit> make_logical_unit(const DeviceConfig& config, std::string& error);
+// Null, with `error` set, if the configuration cannot be honoured. A scanner
+// needs the machine's clock (it produces lines as time passes); the other
+// kinds ignore it.
+std::unique_ptr<LogicalUnit> make_logical_unit(const DeviceConfig& config, std::string& error,
+                                               const Clock* clock = nullptr);
 
 }  // namespace qzr::hw

@@ -31,6 +31,13 @@ constexpr std::uint8_t READ_BLOCK_LIMITS = 0x05;
 constexpr std::uint8_t RECEIVE = 0x08;      // processor: same code as READ (6)
 constexpr std::uint8_t SEND = 0x0A;         // processor: same code as WRITE (6)
 constexpr std::uint8_t LOAD_UNLOAD = 0x1B;  // sequential: same code as START STOP UNIT
+// Scanner commands.
+constexpr std::uint8_t SCAN = 0x1B;  // same code as START STOP UNIT
+constexpr std::uint8_t SET_WINDOW = 0x24;
+constexpr std::uint8_t GET_WINDOW = 0x25;
+constexpr std::uint8_t READ_SCANNED_DATA = 0x28;  // same code as READ (10)
+constexpr std::uint8_t OBJECT_POSITION = 0x31;
+constexpr std::uint8_t GET_DATA_BUFFER_STATUS = 0x34;
 }  // namespace op
 
 // Command length from the group code (the top three bits of the opcode).
@@ -118,6 +125,7 @@ constexpr Asc LOGICAL_UNIT_NOT_READY_INITIALIZING_COMMAND_REQUIRED{0x04, 0x02};
 constexpr Asc WRITE_ERROR{0x0C, 0x00};
 constexpr Asc DATA_PHASE_ERROR{0x4B, 0x00};
 constexpr Asc MISCOMPARE_DURING_VERIFY{0x1D, 0x00};
+constexpr Asc COMMAND_SEQUENCE_ERROR{0x2C, 0x00};
 }  // namespace asc
 
 namespace device_type {

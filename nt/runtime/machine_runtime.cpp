@@ -42,7 +42,7 @@ std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::str
 }
 
 bool builtin_population(hw::Machine& machine, std::string& error) {
-  std::vector<hw::TargetConfig> targets(2);
+  std::vector<hw::TargetConfig> targets(3);
   targets[0].settings.id = 0;
   hw::DeviceConfig disk;
   disk.kind = hw::DeviceConfig::Kind::RemovableDisk;
@@ -53,6 +53,10 @@ bool builtin_population(hw::Machine& machine, std::string& error) {
   cdrom.kind = hw::DeviceConfig::Kind::CdRom;
   cdrom.medium_present = false;
   targets[1].units.push_back({0, cdrom});
+  targets[2].settings.id = 2;
+  hw::DeviceConfig scanner;
+  scanner.kind = hw::DeviceConfig::Kind::Scanner;
+  targets[2].units.push_back({0, scanner});
   return hw::populate(machine, targets, error);
 }
 

@@ -37,7 +37,7 @@ using Population = std::function<bool(hw::Machine&, std::string& error)>;
 std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::string& error);
 
 // The built-in devices: a removable disk at ID 0 and a CD-ROM at ID 3, both
-// without a medium.
+// without a medium, and the scanner with its test chart at ID 2.
 bool builtin_population(hw::Machine& machine, std::string& error);
 
 // The process's machine, booted on first use with the built-in devices;

@@ -269,8 +269,8 @@ TEST_F(Stack, ACheckConditionReturnsItsStatusAndTheSenseAtTheOffset) {
   EXPECT_EQ(request.sptd.ScsiStatus, 2);
   EXPECT_EQ(request.sptd.SenseInfoLength, 18);
   EXPECT_EQ(request.sense[0], 0x70);
-  EXPECT_EQ(request.sense[2], hw::scsi::sense_key::NOT_READY);
-  EXPECT_EQ(request.sense[12], 0x3A);
+  EXPECT_EQ(request.sense[2], hw::scsi::sense_key::ILLEGAL_REQUEST);
+  EXPECT_EQ(request.sense[12], 0x2C);
   EXPECT_EQ(request.sense[18], 0xCC) << "sense written beyond its length";
 }
 

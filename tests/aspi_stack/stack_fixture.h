@@ -1,5 +1,5 @@
 // The whole stack for the device interface and torvik: the machine booted
-// by the runtime with a scanner-type unit at ID 2, a removable disk at ID 0
+// by the runtime with the scanner at ID 2, a removable disk at ID 0
 // and a CD-ROM at ID 3 (both without a medium), the miniport loaded and the
 // device namespace installed.
 #pragma once
@@ -10,7 +10,6 @@
 #include <string>
 
 #include "hw/population.h"
-#include "hw/targets/unit_base.h"
 #include "nt/runtime/machine_runtime.h"
 
 namespace qzr::aspi_stack_test {
@@ -18,33 +17,11 @@ namespace qzr::aspi_stack_test {
 inline constexpr std::uint8_t kScannerId = 2;
 inline constexpr std::uint8_t kDiskId = 0;
 inline constexpr std::uint8_t kCdRomId = 3;
-// The scanner double's refusal for its "not yet scanned" read.
+// READ before SCAN: the scanner refuses it with CHECK CONDITION.
 inline constexpr std::uint8_t kReadOpcode = 0x28;
 
-// A type 6 unit that knows TEST UNIT READY and refuses a read with NOT
-// READY: enough to carry commands and sense through the stack.
-class ScannerDouble : public hw::UnitBase {
- public:
-  ScannerDouble() : UnitBase(6, identity(), {}, false) {}
-  static hw::Identity identity() {
-    hw::Identity id;
-    id.vendor = "QZRSIM";
-    id.product = "FLATBED";
-    return id;
-  }
-
- protected:
-  hw::CommandOutcome execute_command(std::span<const std::uint8_t> cdb) override {
-    if (cdb[0] == 0x00) return good(0);
-    if (cdb[0] == kReadOpcode) {
-      return fail(hw::scsi::sense_key::NOT_READY, hw::scsi::asc::MEDIUM_NOT_PRESENT);
-    }
-    return invalid_opcode();
-  }
-};
-
 inline bool populate_stack(hw::Machine& machine, std::string& error) {
-  std::vector<hw::TargetConfig> targets(2);
+  std::vector<hw::TargetConfig> targets(3);
   targets[0].settings.id = kDiskId;
   hw::DeviceConfig disk;
   disk.kind = hw::DeviceConfig::Kind::RemovableDisk;
@@ -55,16 +32,11 @@ inline bool populate_stack(hw::Machine& machine, std::string& error) {
   cdrom.kind = hw::DeviceConfig::Kind::CdRom;
   cdrom.medium_present = false;
   targets[1].units.push_back({0, cdrom});
-  if (!hw::populate(machine, targets, error)) return false;
-  hw::ScsiTarget::Units units;
-  units[0] = std::make_unique<ScannerDouble>();
-  hw::TargetSettings settings;
-  settings.id = kScannerId;
-  if (machine.add_target(settings, std::move(units)) == nullptr) {
-    error = "scanner ID taken";
-    return false;
-  }
-  return true;
+  targets[2].settings.id = kScannerId;
+  hw::DeviceConfig scanner;
+  scanner.kind = hw::DeviceConfig::Kind::Scanner;
+  targets[2].units.push_back({0, scanner});
+  return hw::populate(machine, targets, error);
 }
 
 class Stack : public ::testing::Test {

@@ -86,8 +86,8 @@ TEST_F(TorvikStack, TheSenseThePortDriverFetchedLandsInSenseArea) {
   EXPECT_EQ(srb.SRB_Status, SS_ERR);
   EXPECT_EQ(srb.SRB_TargStat, 2);
   EXPECT_EQ(srb.SenseArea[0], 0x70);
-  EXPECT_EQ(srb.SenseArea[2], hw::scsi::sense_key::NOT_READY);
-  EXPECT_EQ(srb.SenseArea[12], 0x3A);
+  EXPECT_EQ(srb.SenseArea[2], hw::scsi::sense_key::ILLEGAL_REQUEST);
+  EXPECT_EQ(srb.SenseArea[12], 0x2C);
   EXPECT_EQ(srb.SenseArea[14], 0) << "only SRB_SenseLen bytes are copied";
 }
 

@@ -135,7 +135,7 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_bytes, LPVOI
     auto* record = static_cast<SCSI_PASS_THROUGH_DIRECT*>(out);
     if (record->DataIn == SCSI_IOCTL_DATA_IN && record->DataBuffer != nullptr) {
       std::size_t bytes = std::min<std::size_t>(record->DataTransferLength, devices.data_in.size());
-      std::memcpy(record->DataBuffer, devices.data_in.data(), bytes);
+      if (bytes > 0) std::memcpy(record->DataBuffer, devices.data_in.data(), bytes);
     }
     record->ScsiStatus = devices.scsi_status;
     if (devices.scsi_status == 0x02) {

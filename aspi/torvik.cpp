@@ -99,7 +99,7 @@ BOOLEAN AnsweredFromCache(const SRB_ExecSCSICmd* srb) {
 
 ULONG AnswerFromCache(PSRB_ExecSCSICmd srb) {
   ULONG bytes = srb->SRB_BufLen < INQUIRY_ENTRY_BYTES ? srb->SRB_BufLen : INQUIRY_ENTRY_BYTES;
-  memcpy(srb->SRB_BufPointer, InquiryDataBuffer[srb->SRB_Target], bytes);
+  if (bytes > 0) memcpy(srb->SRB_BufPointer, InquiryDataBuffer[srb->SRB_Target], bytes);
   return SS_COMP;
 }
 

@@ -250,8 +250,9 @@ bool DeviceNamespace::pass_through(Open& device, LPVOID in, DWORD in_bytes, LPVO
   if ((outcome.srb_status & SRB_STATUS_AUTOSENSE_VALID) != 0) {
     sense =
         static_cast<UCHAR>(std::min<std::size_t>(outcome.sense.size(), request.SenseInfoLength));
-    std::memcpy(static_cast<std::uint8_t*>(out) + request.SenseInfoOffset, outcome.sense.data(),
-                sense);
+    if (sense > 0)
+      std::memcpy(static_cast<std::uint8_t*>(out) + request.SenseInfoOffset, outcome.sense.data(),
+                  sense);
   }
   request.SenseInfoLength = sense;
   std::memcpy(out, &request, sizeof request);

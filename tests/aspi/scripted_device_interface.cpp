@@ -117,7 +117,7 @@ BOOL DeviceIoControl(HANDLE handle, DWORD code, LPVOID in, DWORD in_bytes, LPVOI
       last_error = ERROR_INSUFFICIENT_BUFFER;
       return 0;
     }
-    std::memcpy(out, reply.data(), reply.size());
+    if (!reply.empty()) std::memcpy(out, reply.data(), reply.size());
     *returned = static_cast<DWORD>(reply.size());
     return 1;
   }

@@ -10,7 +10,11 @@ std::unique_ptr<Desk>& instance() {
 }
 }  // namespace
 
-Desk::Desk() {
+namespace {
+uint64_t desks_made = 0;
+}
+
+Desk::Desk() : generation(++desks_made) {
   screen.resize(800, 600, to_pixel(sys_color(COLOR_BACKGROUND)));
 }
 

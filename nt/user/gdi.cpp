@@ -34,10 +34,10 @@ struct StockTable {
 // Stock objects belong to the desk; a reset desk gets new ones.
 StockTable& stocks() {
   static StockTable table;
-  static const Desk* owner = nullptr;
-  if (owner != &desk()) {
+  static uint64_t owner = 0;
+  if (owner != desk().generation) {
     table = StockTable{};
-    owner = &desk();
+    owner = desk().generation;
   }
   return table;
 }

@@ -289,7 +289,7 @@ bool track_menu_bar(Window* w, int index, bool keyboard) {
                  SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOSIZE | SWP_NOMOVE);
     if (keyboard) {
       for (size_t k = 0; k < pm->items.size(); ++k)
-        if (selectable(pm->items[k])) {
+        if (!(pm->items[k].flags & MF_SEPARATOR)) {
           selected = static_cast<int>(k);
           break;
         }
@@ -345,7 +345,8 @@ bool track_menu_bar(Window* w, int index, bool keyboard) {
             int cand = ((selected < 0 ? (ev->key == VK_DOWN ? -1 : 0) : selected) +
                         (ev->key == VK_DOWN ? k : n - k) + n) %
                        n;
-            if (selectable(pm->items[cand])) {
+            // The keyboard highlights greyed items too; only separators are skipped.
+            if (!(pm->items[cand].flags & MF_SEPARATOR)) {
               set_selected(cand);
               break;
             }

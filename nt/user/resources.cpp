@@ -405,10 +405,10 @@ Dib paint_stock_icon(int id) {
 
 HICON stock_icon(int id) {
   static std::map<int, HGDIOBJ> icons;
-  static const Desk* owner = nullptr;
-  if (owner != &desk()) {
+  static uint64_t owner = 0;
+  if (owner != desk().generation) {
     icons.clear();
-    owner = &desk();
+    owner = desk().generation;
   }
   if (auto it = icons.find(id); it != icons.end()) return static_cast<HICON>(it->second);
   HGDIOBJ h = make_icon(paint_stock_icon(id), 0);
@@ -480,8 +480,8 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR name) {
   if (!IS_INTRESOURCE(name)) return nullptr;
   int id = static_cast<int>(reinterpret_cast<uintptr_t>(name));
   static std::map<int, HGDIOBJ> cursors;
-  static const Desk* owner = nullptr;
-  if (owner != &desk()) cursors.clear(), owner = &desk();
+  static uint64_t owner = 0;
+  if (owner != desk().generation) cursors.clear(), owner = desk().generation;
   if (auto it = cursors.find(id); it != cursors.end()) return static_cast<HCURSOR>(it->second);
   if (id < 32512 || id > 32650) return nullptr;
   Dib empty;

@@ -46,6 +46,8 @@ void reset_machine(const ScreenSettings& s) {
   Desk& d = desk();
   d.screen.resize(s.width, s.height, to_pixel(sys_color(COLOR_BACKGROUND)));
   d.version_platform = s.version_platform;
+  // The program's own module keeps its instance handle across machines.
+  GetModuleHandleA(nullptr);
 }
 
 HINSTANCE load_module(const std::string& name, const uint8_t* res, size_t size) {

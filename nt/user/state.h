@@ -215,6 +215,9 @@ class Desk {
   std::map<uintptr_t, std::unique_ptr<Module>> modules;
   HINSTANCE main_module = nullptr;
   int modal_depth = 0;
+  // Tells caches of handles that the desk they came from is gone; a new
+  // desk may well sit at the old one's address.
+  const uint64_t generation;
 
   // Called when the thread would wait for input; returns true when it made
   // something happen (posted, fed input). Scripts and the live display hook in.

@@ -98,8 +98,13 @@ void paint_button(Window* w) {
   bool is_default = (w->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON;
   bool pressed = w->control_state & BST_PUSHED;
   bool focused = desk().focus == w;
+  // A push button with the focus acts as the default; the template's
+  // default button gives up its frame meanwhile, as the dialog manager does.
+  Window* f = desk().focus;
+  bool other_push_focused = f && f != w && f->parent == w->parent && f->cls == w->cls &&
+                            (f->style & BS_TYPEMASK) <= BS_DEFPUSHBUTTON;
   Rect face = r;
-  if (is_default || focused) {
+  if (focused || (is_default && !other_push_focused)) {
     // The default button wears a black frame outside its 3D edge.
     for (auto& e : subtract(r, r.inflate(-1, -1)))
       fill_rect(d, e, to_pixel(sys_color(COLOR_WINDOWFRAME)));
@@ -230,6 +235,11 @@ LRESULT CALLBACK button_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KILLFOCUS:
       if (msg == WM_KILLFOCUS) set_pushed(w, false);
       invalidate(w, nullptr, false, false);
+      // The default button's frame depends on where the focus is.
+      if (w->parent)
+        for (Window* s : w->parent->children)
+          if (s != w && s->cls == w->cls && (s->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            invalidate(s, nullptr, false, false);
       return 0;
     case WM_ENABLE:
       invalidate(w, nullptr, true, false);

@@ -63,10 +63,14 @@ TEST_F(WinsampleTest, MainWindowMenuDialogAndMessageBoxLookTheirPart) {
     // The owner's caption went inactive grey.
     RECT m = qzr::user::window_rect(main());
     EXPECT_EQ(RGB(128, 128, 128), at(m.right - 40, m.top + 6));
-    // The default button wears a black frame; the dialog face is grey.
+    // The focus went to the first tab stop, the Details push button: it
+    // wears the default frame, and the template's default OK gives it up.
+    EXPECT_EQ(GetDlgItem(about, IDC_DETAILS), GetFocus());
+    RECT details = qzr::user::window_rect(GetDlgItem(about, IDC_DETAILS));
+    EXPECT_EQ(RGB(0, 0, 0), at(details.left, details.top));
+    EXPECT_EQ(RGB(255, 255, 255), at(details.left + 1, details.top + 1));
     RECT ok = qzr::user::window_rect(GetDlgItem(about, IDOK));
-    EXPECT_EQ(RGB(0, 0, 0), at(ok.left, ok.top));
-    EXPECT_EQ(RGB(255, 255, 255), at(ok.left + 1, ok.top + 1));
+    EXPECT_EQ(RGB(255, 255, 255), at(ok.left, ok.top));
     EXPECT_EQ(RGB(192, 192, 192), at(r.left + 8, r.bottom - 8));
   });
   s.click_button("Details");

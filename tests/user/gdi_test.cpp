@@ -186,6 +186,22 @@ TEST_F(GdiTest, DisabledStaticIsEmbossedGrey) {
   EXPECT_EQ(0, pixels_of(RGB(255, 255, 255), r.left, r.top, r.right, r.bottom).count);
 }
 
+// An icon static whose number the module lacks shows the system icon of
+// that number, at the icon's own size.
+TEST_F(GdiTest, IconStaticFallsBackToTheSystemIcon) {
+  HWND dlg = CreateDialogParamA(instance_, "Notice", nullptr, nullptr, 0);
+  ASSERT_NE(nullptr, dlg);
+  HWND icon = qzr::user::find_child(dlg, "Static", "#32516");
+  ASSERT_NE(nullptr, icon);
+  EXPECT_EQ(reinterpret_cast<LRESULT>(LoadIconA(nullptr, IDI_ASTERISK)),
+            SendMessageA(icon, STM_GETICON, 0, 0));
+  RECT r = qzr::user::window_rect(icon);
+  EXPECT_EQ(32, r.right - r.left);
+  EXPECT_EQ(32, r.bottom - r.top);
+  qzr::user::run_until_idle();
+  EXPECT_EQ(RGB(0, 0, 255), at(r.left + 15, r.top + 15));  // the information icon's blue i
+}
+
 TEST_F(GdiTest, MapModesConvertDeviceExtents) {
   HDC hdc = GetDC(nullptr);
   struct Case {

@@ -126,10 +126,14 @@ bool dialog_keyboard(Window* dlg, const MSG& m) {
   if (m.message == WM_KEYDOWN) {
     switch (m.wParam) {
       case VK_RETURN: {
+        // A focused push button is the default while it has the focus.
         int id = dlg->dialog->default_id;
-        if (target != dlg && (code & DLGC_UNDEFPUSHBUTTON)) id = static_cast<int>(target->id);
-        LRESULT def = send(dlg, DM_GETDEFID, 0, 0);
-        if (HIWORD(def) == 0x534B) id = LOWORD(def);
+        if (target != dlg && (code & (DLGC_UNDEFPUSHBUTTON | DLGC_DEFPUSHBUTTON))) {
+          id = static_cast<int>(target->id);
+        } else {
+          LRESULT def = send(dlg, DM_GETDEFID, 0, 0);
+          if (HIWORD(def) == 0x534B) id = LOWORD(def);
+        }
         HWND b = GetDlgItem(dh, id);
         if (b && !IsWindowEnabled(b)) return true;
         send(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(b));

@@ -28,10 +28,7 @@ Desk& Desk::get() {
 }
 
 void Desk::reset() {
-  auto& d = instance();
-  auto idle = d ? std::move(d->idle) : nullptr;
-  d.reset();
-  (void)idle;  // hooks belong to the old session
+  instance().reset();
 }
 
 Rect Rect::intersect(const Rect& o) const {

@@ -210,8 +210,6 @@ void draw_prefixed(Dc* d, int x, int y, const std::string& s, bool prefix) {
   if (!fo || !fo->font) return;
   int at = -1;
   std::string plain = prefix ? strip_prefix(s, &at) : s;
-  HDC dummy = nullptr;
-  (void)dummy;
   Pixels* t = dc_target(d);
   if (!t) return;
   FontFace& f = *fo->font;

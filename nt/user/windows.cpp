@@ -404,11 +404,9 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
     }
   }
   if (moved || sized) {
-    UINT old_cw = w->client.width(), old_ch = w->client.height();
     move_window_to(w, target, !(flags & SWP_NOREDRAW));
     bool redraw_all = (w->cls->style & (CS_HREDRAW | CS_VREDRAW)) && sized;
     if (redraw_all) invalidate(w, nullptr, true, true);
-    (void)old_cw, (void)old_ch;
   }
   if (flags & SWP_SHOWWINDOW) {
     w->style |= WS_VISIBLE;

@@ -184,6 +184,44 @@ TEST_F(MessagesTest, DoubleClicksNeedTheClassStyle) {
   }
 }
 
+// Moving without sizing, as a dialog centres itself, reports a move only.
+TEST_F(MessagesTest, SetWindowPosReportsOnlyWhatChanged) {
+  HWND h = main_window(WS_POPUP | WS_CAPTION | WS_VISIBLE);
+  take();
+  struct Case {
+    int x, y, cx, cy;
+    UINT flags;
+    std::vector<UINT> want;
+  } cases[] = {
+      {100,
+       50,
+       0,
+       0,
+       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_MOVE}},
+      {0,
+       0,
+       120,
+       80,
+       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_SIZE}},
+      {100,
+       50,
+       120,
+       80,
+       SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED}},
+  };
+  for (const auto& c : cases) {
+    SetWindowPos(h, nullptr, c.x, c.y, c.cx, c.cy, c.flags);
+    EXPECT_EQ(c.want, take(h));
+  }
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ((std::array<LONG, 4>{100, 50, 220, 130}),
+            (std::array<LONG, 4>{r.left, r.top, r.right, r.bottom}));
+}
+
 TEST_F(MessagesTest, WindowAndClassExtraBytes) {
   WNDCLASSA wc{};
   wc.lpfnWndProc = DefWindowProcA;

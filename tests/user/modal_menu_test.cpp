@@ -120,8 +120,6 @@ TEST_F(SampleTest, CloseBoxOfADialogAnswersCancel) {
     GetWindowRect(about, &r);
     // The close box sits 2 pixels in from the caption's right end.
     int x = r.right - 3 - 2 - 8, y = r.top + 3 + 2 + 7;
-    qzr::user::Script* inner = nullptr;
-    (void)inner;
     qzr::user::desk().input.push_back(
         {qzr::user::InputEvent::Kind::mouse_down, x, y, 0, false, 100000});
     qzr::user::desk().input.push_back(

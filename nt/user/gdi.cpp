@@ -93,12 +93,12 @@ HGDIOBJ stock(int index) {
       h = make_pen(0, true, true);
       break;
     case SYSTEM_FONT:
+    case DEVICE_DEFAULT_FONT:
+      h = system_font();
+      break;
     case DEFAULT_GUI_FONT:
     case ANSI_VAR_FONT:
-    case DEVICE_DEFAULT_FONT:
-      h = index == SYSTEM_FONT
-              ? system_font()
-              : make_font_object(point_to_height(8), FW_NORMAL, false, "MS Sans Serif", true);
+      h = message_font();
       break;
     case SYSTEM_FIXED_FONT:
     case ANSI_FIXED_FONT:
@@ -112,14 +112,19 @@ HGDIOBJ stock(int index) {
   return h;
 }
 
-// The system font: the proportional bold-looking font NT draws dialogs,
-// menus and controls with is "MS Sans Serif" 8 point; menus and controls
-// use it normal weight, captions bold.
+// NT 4.0's fonts: "System", a bold 16-pixel cell, is what a new DC and an
+// unfonted control draw with; the 8-point "MS Sans Serif" is the message
+// and menu font, and in bold the caption font.
 HFONT system_font() {
   StockTable& t = stocks();
-  if (!t.system)
-    t.system = make_font_object(point_to_height(8), FW_NORMAL, false, "MS Sans Serif", true);
+  if (!t.system) t.system = make_font_object(16, FW_BOLD, false, "System", true);
   return t.system;
+}
+HFONT message_font() {
+  StockTable& t = stocks();
+  if (!t.menu)
+    t.menu = make_font_object(point_to_height(8), FW_NORMAL, false, "MS Sans Serif", true);
+  return t.menu;
 }
 HFONT caption_font() {
   StockTable& t = stocks();
@@ -128,7 +133,7 @@ HFONT caption_font() {
   return t.caption;
 }
 HFONT menu_font() {
-  return system_font();
+  return message_font();
 }
 
 GdiObject* dc_font(Dc* d) {

@@ -80,7 +80,7 @@ extern "C" int WINAPI MessageBoxA(HWND owner_handle, LPCSTR text, LPCSTR caption
 
   // Layout in pixels with the system font, as NT lays message boxes out.
   HDC hdc = CreateCompatibleDC(nullptr);
-  SelectObject(hdc, system_font());
+  SelectObject(hdc, message_font());
   std::string body = text ? text : "";
   int max_text = d.screen.width * 5 / 8;
   RECT tr{0, 0, max_text, 0};
@@ -106,7 +106,7 @@ extern "C" int WINAPI MessageBoxA(HWND owner_handle, LPCSTR text, LPCSTR caption
   HWND label = CreateWindowExA(
       0, "Static", body.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, text_x, text_y,
       text_w + 1, text_h, h, reinterpret_cast<HMENU>(0xFFFF), nullptr, nullptr);
-  SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(system_font()), FALSE);
+  SendMessageA(label, WM_SETFONT, reinterpret_cast<WPARAM>(message_font()), FALSE);
   int bx = (client_w - buttons_w) / 2, by = margin + top_h + margin;
   HWND first = nullptr;
   for (size_t i = 0; i < buttons.size(); ++i) {
@@ -114,7 +114,7 @@ extern "C" int WINAPI MessageBoxA(HWND owner_handle, LPCSTR text, LPCSTR caption
     HWND b = CreateWindowExA(0, "Button", buttons[i].text, style, bx, by, button_w, button_h, h,
                              reinterpret_cast<HMENU>(static_cast<intptr_t>(buttons[i].id)), nullptr,
                              nullptr);
-    SendMessageA(b, WM_SETFONT, reinterpret_cast<WPARAM>(system_font()), FALSE);
+    SendMessageA(b, WM_SETFONT, reinterpret_cast<WPARAM>(message_font()), FALSE);
     if (!first) first = b;
     bx += button_w + button_gap;
   }

@@ -298,6 +298,7 @@ void draw_text(Pixels& target, const std::vector<Rect>& clip, int ox, int oy, Fo
 GdiObject* dc_font(Dc* d);
 HFONT system_font();
 HFONT caption_font();
+HFONT message_font();
 HFONT menu_font();
 // Dialog base units of a font: average width (x) and height (y) in pixels.
 POINT base_units(FontFace& f);

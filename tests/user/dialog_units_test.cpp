@@ -19,10 +19,17 @@ TEST(MulDiv, RoundsHalfAwayFromZeroAndRefusesZeroDivisor) {
     EXPECT_EQ(c.want, MulDiv(c.n, c.num, c.den)) << c.n << "*" << c.num << "/" << c.den;
 }
 
+// NT 4.0's System font has a 16-pixel cell and averages 8 pixels; the
+// substitute bold face runs up to a pixel wider.
 TEST_F(DialogUnitsTest, SystemFontGivesTheClassicBaseUnits) {
   LONG units = GetDialogBaseUnits();
-  EXPECT_EQ(6, LOWORD(units));
-  EXPECT_EQ(13, HIWORD(units));
+  EXPECT_GE(LOWORD(units), 8);
+  EXPECT_LE(LOWORD(units), 9);
+  EXPECT_EQ(16, HIWORD(units));
+  // The message font, 8-point MS Sans Serif, gives the familiar 6 x 13.
+  POINT m = qzr::user::dialog_base_units_of(qzr::user::message_font());
+  EXPECT_EQ(6, m.x);
+  EXPECT_EQ(13, m.y);
 }
 
 // A dialog's client area and its controls are its template's dialog units

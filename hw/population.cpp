@@ -69,7 +69,7 @@ std::vector<TargetConfig> default_population(const std::filesystem::path& image_
     DeviceConfig d;
     d.kind = kind;
     d.identity = std::move(id);
-    d.image_path = (image_dir / image).string();
+    d.image_path = *image ? (image_dir / image).string() : std::string();
     d.capacity_blocks = blocks;
     d.create_if_missing = kind != DeviceConfig::Kind::CdRom;
     return d;
@@ -79,6 +79,8 @@ std::vector<TargetConfig> default_population(const std::filesystem::path& image_
   targets.push_back(
       target(0, device(DeviceConfig::Kind::Disk, identity("FUJITSU", "M1606S", "6237"), "disk0.img",
                        524'288)));  // 256 MiB
+  targets.push_back(target(
+      2, device(DeviceConfig::Kind::Scanner, identity("QZRSIM", "FLATBED A4", "1.00"), "", 0)));
   targets.push_back(target(3, device(DeviceConfig::Kind::CdRom,
                                      identity("QZRSIM", "CD-ROM XM-4", "1.05"), "cdrom3.iso", 0)));
   targets.push_back(target(4, device(DeviceConfig::Kind::Tape,

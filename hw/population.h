@@ -25,7 +25,8 @@ struct TargetConfig {
 // bus. On a mistake nothing is attached and `error` says what and where.
 bool populate(Machine& machine, std::span<const TargetConfig> targets, std::string& error);
 
-// A fixed disk at ID 0, a CD-ROM at ID 3, a tape at ID 4 and a removable
+// A fixed disk at ID 0, a scanner at ID 2 (scanning the built-in chart), a
+// CD-ROM at ID 3, a tape at ID 4 and a removable
 // disk at ID 5, with their images in `image_dir` (created when missing:
 // sparse disk images, a mastered CD-ROM image, an empty tape).
 std::vector<TargetConfig> default_population(const std::filesystem::path& image_dir);

@@ -208,7 +208,7 @@ TEST(RawStack, DefaultPopulationAnswersOnEveryId) {
   std::string error;
   ASSERT_TRUE(prepare_default_images(dir.file("images"), error)) << error;
   Rig rig(default_population(dir.file("images")));
-  const std::uint8_t expected[] = {0x00, 0xFF, 0xFF, 0x05, 0x01, 0x00, 0xFF};
+  const std::uint8_t expected[] = {0x00, 0xFF, 0x06, 0x05, 0x01, 0x00, 0xFF};
   for (std::uint8_t id = 0; id < 7; ++id) {
     Request r;
     r.target = id;

@@ -19,8 +19,8 @@ using qzr::hw::kNsPerMs;
 constexpr const char* kUsage =
     "usage: qzr_demo [--dir DIR] [--seed N]\n"
     "\n"
-    "Builds the default machine (disk at ID 0, CD-ROM at ID 3, tape at ID 4,\n"
-    "removable disk at ID 5),\n"
+    "Builds the default machine (disk at ID 0, scanner at ID 2, CD-ROM at ID 3,\n"
+    "tape at ID 4, removable disk at ID 5),\n"
     "sends INQUIRY to the disk through the QZR6140's registers with no driver,\n"
     "prints every bus phase and the answer, and writes the bus trace to\n"
     "DIR/inquiry.vcd (open it with gtkwave). Images live in DIR (default\n"

@@ -1,0 +1,245 @@
+// The order of messages around creation, showing, painting, closing and
+// destruction, and sent against posted messages.
+#include <array>
+#include <string>
+#include <vector>
+
+#include "user_fixture.h"
+
+namespace {
+
+struct Logged {
+  HWND hwnd;
+  UINT msg;
+};
+std::vector<Logged> g_log;
+LRESULT g_send_result = 0;
+
+LRESULT CALLBACK recording_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
+  g_log.push_back({h, msg});
+  if (msg == WM_USER + 1) return g_send_result;
+  if (msg == WM_DESTROY && GetParent(h) == nullptr) PostQuitMessage(7);
+  return DefWindowProcA(h, msg, wp, lp);
+}
+
+class MessagesTest : public UserTest {
+ protected:
+  void SetUp() override {
+    UserTest::SetUp();
+    g_log.clear();
+    WNDCLASSA wc{};
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = recording_proc;
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = "Recorder";
+    ASSERT_NE(0, RegisterClassA(&wc));
+  }
+
+  std::vector<UINT> take(HWND only = nullptr) {
+    std::vector<UINT> out;
+    for (const auto& l : g_log)
+      if (!only || l.hwnd == only) out.push_back(l.msg);
+    g_log.clear();
+    return out;
+  }
+
+  HWND main_window(DWORD style = WS_OVERLAPPEDWINDOW) {
+    return CreateWindowExA(0, "Recorder", "main", style, 10, 10, 300, 200, nullptr, nullptr,
+                           instance_, nullptr);
+  }
+};
+
+TEST_F(MessagesTest, CreationShowingAndPaintingComeInWindowsOrder) {
+  HWND h = main_window();
+  EXPECT_EQ((std::vector<UINT>{WM_GETMINMAXINFO, WM_NCCREATE, WM_NCCALCSIZE, WM_CREATE, WM_SIZE,
+                               WM_MOVE}),
+            take());
+  ShowWindow(h, SW_SHOWNORMAL);
+  EXPECT_EQ(
+      (std::vector<UINT>{WM_SHOWWINDOW, WM_WINDOWPOSCHANGING, WM_ACTIVATEAPP, WM_NCACTIVATE,
+                         WM_ACTIVATE, WM_SETFOCUS, WM_NCPAINT, WM_ERASEBKGND, WM_WINDOWPOSCHANGED}),
+      take());
+  UpdateWindow(h);
+  EXPECT_EQ((std::vector<UINT>{WM_PAINT}), take());
+  UpdateWindow(h);  // nothing left to paint
+  EXPECT_TRUE(take().empty());
+}
+
+TEST_F(MessagesTest, ChildCreationNotifiesTheParentAfterTheChildIsReady) {
+  HWND parent = main_window();
+  take();
+  HWND child = CreateWindowExA(0, "Recorder", "", WS_CHILD | WS_VISIBLE, 0, 0, 50, 50, parent,
+                               reinterpret_cast<HMENU>(5), instance_, nullptr);
+  ASSERT_NE(nullptr, child);
+  std::vector<std::pair<bool, UINT>> seen;
+  for (const auto& l : g_log) seen.push_back({l.hwnd == parent, l.msg});
+  g_log.clear();
+  std::vector<std::pair<bool, UINT>> want = {{false, WM_NCCREATE},
+                                             {false, WM_NCCALCSIZE},
+                                             {false, WM_CREATE},
+                                             {false, WM_SIZE},
+                                             {false, WM_MOVE},
+                                             {true, WM_PARENTNOTIFY},
+                                             {false, WM_SHOWWINDOW},
+                                             {false, WM_WINDOWPOSCHANGING},
+                                             {false, WM_WINDOWPOSCHANGED}};
+  EXPECT_EQ(want, seen);
+  EXPECT_EQ(5, GetDlgCtrlID(child));
+}
+
+TEST_F(MessagesTest, CloseDestroysParentFirstAndFinishesChildrenFirst) {
+  HWND parent = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  HWND child = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "Recorder", "", WS_CHILD, 0, 0, 5, 5, parent,
+                               nullptr, instance_, nullptr);
+  take();
+  SendMessageA(parent, WM_CLOSE, 0, 0);
+  std::vector<std::pair<bool, UINT>> seen;
+  for (const auto& l : g_log)
+    if (l.msg == WM_DESTROY || l.msg == WM_NCDESTROY || l.msg == WM_CLOSE)
+      seen.push_back({l.hwnd == parent, l.msg});
+  std::vector<std::pair<bool, UINT>> want = {{true, WM_CLOSE},
+                                             {true, WM_DESTROY},
+                                             {false, WM_DESTROY},
+                                             {false, WM_NCDESTROY},
+                                             {true, WM_NCDESTROY}};
+  EXPECT_EQ(want, seen);
+  EXPECT_FALSE(IsWindow(parent));
+  EXPECT_FALSE(IsWindow(child));
+  MSG m;
+  EXPECT_FALSE(GetMessageA(&m, nullptr, 0, 0));
+  EXPECT_EQ(7u, m.wParam);
+}
+
+TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  take();
+  g_send_result = 42;
+  EXPECT_EQ(42, SendMessageA(h, WM_USER + 1, 0, 0));
+  EXPECT_EQ((std::vector<UINT>{WM_USER + 1}), take());
+  PostMessageA(h, WM_USER + 2, 0, 0);
+  PostMessageA(h, WM_USER + 3, 0, 0);
+  EXPECT_TRUE(take().empty());
+  PostQuitMessage(0);
+  // Posted messages in order; the quit flag is looked at once none is left,
+  // before paints are made up, so the pending paint never comes.
+  std::vector<UINT> order;
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0)) {
+    order.push_back(m.message);
+    DispatchMessageA(&m);
+  }
+  EXPECT_EQ((std::vector<UINT>{WM_USER + 2, WM_USER + 3}), order);
+}
+
+TEST_F(MessagesTest, InvalidationsMergeIntoOnePaint) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  UpdateWindow(h);
+  RECT a{10, 10, 20, 20}, b{50, 5, 60, 15};
+  InvalidateRect(h, &a, FALSE);
+  InvalidateRect(h, &b, FALSE);
+  RECT u;
+  ASSERT_TRUE(GetUpdateRect(h, &u, FALSE));
+  EXPECT_EQ((std::array<LONG, 4>{10, 5, 60, 20}),
+            (std::array<LONG, 4>{u.left, u.top, u.right, u.bottom}));
+  take();
+  qzr::user::run_until_idle();
+  EXPECT_EQ((std::vector<UINT>{WM_PAINT}), take(h));
+  EXPECT_FALSE(GetUpdateRect(h, &u, FALSE));
+}
+
+// Double clicks only for classes that ask for them.
+TEST_F(MessagesTest, DoubleClicksNeedTheClassStyle) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = recording_proc;
+  wc.lpszClassName = "PlainRecorder";
+  RegisterClassA(&wc);
+  struct Case {
+    const char* cls;
+    UINT second;
+  } cases[] = {{"Recorder", WM_LBUTTONDBLCLK}, {"PlainRecorder", WM_LBUTTONDOWN}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cls);
+    qzr::user::reset_machine();
+    RegisterClassA(&wc);
+    WNDCLASSA dbl{};
+    dbl.style = CS_DBLCLKS;
+    dbl.lpfnWndProc = recording_proc;
+    dbl.lpszClassName = "Recorder";
+    RegisterClassA(&dbl);
+    HWND h = CreateWindowExA(0, c.cls, "", WS_POPUP | WS_VISIBLE, 0, 0, 100, 100, nullptr, nullptr,
+                             nullptr, nullptr);
+    qzr::user::run_until_idle();
+    qzr::user::Script s;
+    s.double_click(50, 50);
+    qzr::user::play(&s);
+    take();
+    MSG m;
+    while (GetMessageA(&m, nullptr, 0, 0)) DispatchMessageA(&m);
+    std::vector<UINT> mouse;
+    for (const auto& l : g_log)
+      if (l.hwnd == h && l.msg >= WM_LBUTTONDOWN && l.msg <= WM_LBUTTONDBLCLK)
+        mouse.push_back(l.msg);
+    EXPECT_EQ((std::vector<UINT>{WM_LBUTTONDOWN, WM_LBUTTONUP, c.second, WM_LBUTTONUP}), mouse);
+    g_log.clear();
+  }
+}
+
+// Moving without sizing, as a dialog centres itself, reports a move only.
+TEST_F(MessagesTest, SetWindowPosReportsOnlyWhatChanged) {
+  HWND h = main_window(WS_POPUP | WS_CAPTION | WS_VISIBLE);
+  take();
+  struct Case {
+    int x, y, cx, cy;
+    UINT flags;
+    std::vector<UINT> want;
+  } cases[] = {
+      {100,
+       50,
+       0,
+       0,
+       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_MOVE}},
+      {0,
+       0,
+       120,
+       80,
+       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_SIZE}},
+      {100,
+       50,
+       120,
+       80,
+       SWP_NOZORDER | SWP_NOACTIVATE,
+       {WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED}},
+  };
+  for (const auto& c : cases) {
+    SetWindowPos(h, nullptr, c.x, c.y, c.cx, c.cy, c.flags);
+    EXPECT_EQ(c.want, take(h));
+  }
+  RECT r;
+  GetWindowRect(h, &r);
+  EXPECT_EQ((std::array<LONG, 4>{100, 50, 220, 130}),
+            (std::array<LONG, 4>{r.left, r.top, r.right, r.bottom}));
+}
+
+TEST_F(MessagesTest, WindowAndClassExtraBytes) {
+  WNDCLASSA wc{};
+  wc.lpfnWndProc = DefWindowProcA;
+  wc.cbWndExtra = 2 * sizeof(LONG_PTR);
+  wc.lpszClassName = "Extra";
+  RegisterClassA(&wc);
+  HWND h =
+      CreateWindowExA(0, "Extra", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  EXPECT_EQ(0, GetWindowLongPtrA(h, 0));
+  SetWindowLongPtrA(h, sizeof(LONG_PTR), 0x1234);
+  EXPECT_EQ(0x1234, GetWindowLongPtrA(h, sizeof(LONG_PTR)));
+  EXPECT_EQ(0, GetWindowLongPtrA(h, 0));
+  // Past the end reads nothing and writes nothing.
+  EXPECT_EQ(0, SetWindowLongPtrA(h, 2 * sizeof(LONG_PTR), 5));
+  EXPECT_EQ(0, GetWindowLongPtrA(h, 2 * sizeof(LONG_PTR)));
+  SetWindowLongPtrA(h, GWLP_USERDATA, 99);
+  EXPECT_EQ(99, GetWindowLongPtrA(h, GWLP_USERDATA));
+  EXPECT_EQ(static_cast<LONG>(WS_POPUP), GetWindowLongA(h, GWL_STYLE));
+}
+
+}  // namespace

@@ -24,13 +24,22 @@ BusyHolder::~BusyHolder() {
 }
 
 ArbitratingInitiator::ArbitratingInitiator(Clock& clock, ScsiBus& bus, std::uint8_t id,
-                                           TimeNs at_ns, TimeNs hold_ns)
+                                           TimeNs at_ns, TimeNs hold_ns,
+                                           std::optional<TimeNs> decision_delay_ns)
     : clock_(clock),
       bus_(bus),
       id_(id),
       hold_ns_(hold_ns),
+      decision_delay_ns_(decision_delay_ns),
       agent_(bus.attach("arbitrating initiator " + std::to_string(id), this)) {
+  // The bus has been free at least since its last recorded change, when that
+  // change is the bus as it is now; otherwise count from now.
   free_since_ns_ = clock_.now_ns();
+  const auto& entries = bus_.trace().entries();
+  if (!entries.empty() && !busy(bus_.state()) && entries.back().signals == bus_.state().signals &&
+      entries.back().data == bus_.state().data && entries.back().time_ns <= free_since_ns_) {
+    free_since_ns_ = entries.back().time_ns;
+  }
   schedule_at(at_ns, &ArbitratingInitiator::begin);
 }
 
@@ -49,6 +58,7 @@ void ArbitratingInitiator::schedule_at(TimeNs when_ns, void (ArbitratingInitiato
 
 void ArbitratingInitiator::on_bus_change(const BusState& before, const BusState& now) {
   if (busy(before) && !busy(now)) free_since_ns_ = clock_.now_ns();
+  if (!busy(before) && busy(now)) busy_since_ns_ = clock_.now_ns();
   switch (state_) {
     case State::WaitBusFree:
       wait_bus_free();
@@ -74,9 +84,19 @@ void ArbitratingInitiator::wait_bus_free() {
   if (busy(bus)) {
     // BSY rising at the very instant our bus-free delay ends is another
     // device arbitrating with us: both go ahead.
-    const bool arbitrating_with_us = clock_.pending(timer_) && timer_.when_ns <= clock_.now_ns() &&
-                                     !bus.any(sig::SEL | sig::RST);
-    if (!arbitrating_with_us) clock_.cancel(timer_);
+    // So is BSY rising at the very instant we start on a bus that had been
+    // free for the bus-free delay: we saw it free too.
+    const bool free_until_now = busy_since_ns_ == clock_.now_ns() &&
+                                busy_since_ns_ >= free_since_ns_ + bus_.timings().bus_free_delay_ns;
+    const bool arbitrating_with_us =
+        ((clock_.pending(timer_) && timer_.when_ns <= clock_.now_ns()) ||
+         (state_ == State::WaitBusFree && free_until_now)) &&
+        !bus.any(sig::SEL | sig::RST);
+    if (!arbitrating_with_us) {
+      clock_.cancel(timer_);
+    } else if (!clock_.pending(timer_)) {
+      bus_free_elapsed();
+    }
     return;
   }
   const TimeNs free_at_ns = free_since_ns_ + bus_.timings().bus_free_delay_ns;
@@ -91,7 +111,7 @@ void ArbitratingInitiator::bus_free_elapsed() {
   if (state_ != State::WaitBusFree || bus_.state().any(sig::SEL | sig::RST)) return;
   state_ = State::Arbitrating;
   arbitration_start_ns_ = clock_.now_ns();
-  schedule_at(clock_.now_ns() + bus_.timings().arbitration_delay_ns,
+  schedule_at(clock_.now_ns() + decision_delay_ns_.value_or(bus_.timings().arbitration_delay_ns),
               &ArbitratingInitiator::evaluate);
   bus_.drive(agent_, sig::BSY, static_cast<std::uint8_t>(1u << id_));
 }

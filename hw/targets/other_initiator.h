@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "hw/clock.h"
 #include "hw/scsi_bus.h"
@@ -35,11 +36,16 @@ class BusyHolder final {
 // bit, and after the arbitration delay wins if no higher ID is on the bus
 // and nobody asserted SEL. A winner asserts SEL, holds the bus for `hold_ns`
 // and releases it; a loser steps off at once. One try either way.
+// Devices differ in how long after the arbitration delay they look at the
+// bus: `decision_delay_ns` is that time, counted from asserting BSY (none:
+// the arbitration delay itself). Until it passes, the ID bit stays on the bus
+// unless someone asserts SEL.
 class ArbitratingInitiator final : public BusAgent {
  public:
   enum class State : std::uint8_t { Waiting, WaitBusFree, Arbitrating, Holding, Won, Lost };
 
-  ArbitratingInitiator(Clock& clock, ScsiBus& bus, std::uint8_t id, TimeNs at_ns, TimeNs hold_ns);
+  ArbitratingInitiator(Clock& clock, ScsiBus& bus, std::uint8_t id, TimeNs at_ns, TimeNs hold_ns,
+                       std::optional<TimeNs> decision_delay_ns = std::nullopt);
   ~ArbitratingInitiator() override;
   ArbitratingInitiator(const ArbitratingInitiator&) = delete;
   ArbitratingInitiator& operator=(const ArbitratingInitiator&) = delete;
@@ -64,9 +70,11 @@ class ArbitratingInitiator final : public BusAgent {
   ScsiBus& bus_;
   std::uint8_t id_;
   TimeNs hold_ns_;
+  std::optional<TimeNs> decision_delay_ns_;
   ScsiBus::AgentId agent_;
   State state_ = State::Waiting;
   TimeNs free_since_ns_ = 0;
+  TimeNs busy_since_ns_ = 0;
   TimeNs arbitration_start_ns_ = 0;
   Clock::EventId timer_;
 };

@@ -35,6 +35,14 @@ ScsiTarget::ScsiTarget(Clock& clock, ScsiBus& bus, TargetSettings settings, Unit
   }
 }
 
+void ScsiTarget::add_fault(const Fault& fault) {
+  settings_.faults.push_back(fault);
+  fault_firings_.push_back(0);
+  if (fault.kind == Fault::Kind::ReselectWithoutCommand) {
+    phantom_timers_.push_back(clock_.schedule_at(fault.at_ns, [this] { phantom_reselect_due(); }));
+  }
+}
+
 ScsiTarget::~ScsiTarget() {
   clock_.cancel(timer_);
   clock_.cancel(pending_timer_);

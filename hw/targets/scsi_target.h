@@ -70,6 +70,9 @@ class ScsiTarget final : public BusAgent {
   LogicalUnit* unit(std::size_t lun) const;
   TargetStatus status() const;
   const TargetSettings& settings() const { return settings_; }
+  // Scripts one more fault from now on, e.g. once the initiator has scanned
+  // the bus; it counts its firings from zero.
+  void add_fault(const Fault& fault);
 
   void on_bus_change(const BusState& before, const BusState& now) override;
 

@@ -209,7 +209,9 @@ std::uint32_t RecordingPort::append_detail(Call call, std::uint32_t value, Detai
 UCHAR RecordingPort::read_port(PUCHAR port) {
   std::uint8_t reg = offset_of(port);
   UCHAR value = 0xFF;  // an unmapped port floats high
-  if (reg != Event::kOutsideWindow) {
+  if (reg != Event::kOutsideWindow && hardware_) {
+    value = hardware_->read8(reg);
+  } else if (reg != Event::kOutsideWindow) {
     RegisterScript& script = registers_[reg];
     if (!script.queue.empty()) {
       value = script.queue.front();
@@ -231,6 +233,7 @@ void RecordingPort::write_port(PUCHAR port, UCHAR value) {
     registers_[reg].default_value = value;
   }
   append(Call::PortWrite, reg, value);
+  if (reg != Event::kOutsideWindow && hardware_) hardware_->write8(reg, value);
   if (reg != Event::kOutsideWindow && registers_[reg].write_callback) {
     registers_[reg].write_callback(value);
   }
@@ -241,7 +244,9 @@ void RecordingPort::read_buffer(PULONG port, PULONG buffer, ULONG count) {
   detail.a = offset_of(port);
   for (ULONG i = 0; i < count; ++i) {
     ULONG word = 0;
-    if (!buffer_words_.empty()) {
+    if (hardware_) {
+      word = hardware_->read32(detail.a);
+    } else if (!buffer_words_.empty()) {
       word = buffer_words_.front();
       buffer_words_.pop_front();
     }
@@ -255,11 +260,15 @@ void RecordingPort::write_buffer(PULONG port, PULONG buffer, ULONG count) {
   Detail detail;
   detail.a = offset_of(port);
   detail.words.assign(buffer, buffer + count);
+  if (hardware_) {
+    for (ULONG i = 0; i < count; ++i) hardware_->write32(detail.a, buffer[i]);
+  }
   append_detail(Call::BufferWrite, count, std::move(detail));
 }
 
 void RecordingPort::stall(ULONG microseconds) {
   append(Call::Stall, 0, microseconds);
+  if (hardware_) hardware_->stall(microseconds);
 }
 
 void RecordingPort::notify(SCSI_NOTIFICATION_TYPE type, const SCSI_REQUEST_BLOCK* srb,

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <map>
 #include <string>
 #include <tuple>
@@ -116,6 +117,18 @@ class RecordingPort {
   // The same, for bytes packed little-endian into words (zero-padded).
   void answer_buffer_bytes(const std::vector<UCHAR>& bytes);
 
+  // Instead of the script, real hardware answers: every register access and
+  // buffer move goes to it (and is still recorded), and stalls pass its time.
+  // Offsets are relative to the recording port's base.
+  struct Hardware {
+    std::function<UCHAR(unsigned offset)> read8;
+    std::function<void(unsigned offset, UCHAR value)> write8;
+    std::function<ULONG(unsigned offset)> read32;
+    std::function<void(unsigned offset, ULONG value)> write32;
+    std::function<void(ULONG microseconds)> stall;
+  };
+  void connect(Hardware hardware) { hardware_ = std::move(hardware); }
+
   // ---- Configuration services ------------------------------------------------
   std::array<UCHAR, PCI_COMMON_HDR_LENGTH>& pci_header() { return pci_header_; }
   void set_bus_data_result(ULONG length) { bus_data_result_ = length; }
@@ -195,6 +208,7 @@ class RecordingPort {
   std::uint32_t base_port_ = kDefaultBasePort;
   std::array<RegisterScript, kWindowBytes> registers_{};
   std::deque<ULONG> buffer_words_;
+  std::optional<Hardware> hardware_;
   std::array<UCHAR, PCI_COMMON_HDR_LENGTH> pci_header_{};
   ULONG bus_data_result_ = PCI_COMMON_HDR_LENGTH;
   PVOID device_base_override_ = nullptr;

@@ -6,6 +6,8 @@
 #include <fstream>
 #include <vector>
 
+#include <unistd.h>
+
 #include "hw/population.h"
 #include "tests/scsiport/port_rig.h"
 
@@ -27,7 +29,7 @@ class WholeStack : public ::testing::Test {
  protected:
   void SetUp() override {
     image_dir_ = std::filesystem::path(::testing::TempDir()) /
-                 ("qzr_scsiport_" +
+                 ("qzr_scsiport_" + std::to_string(::getpid()) + "_" +
                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     std::filesystem::create_directories(image_dir_);
     const std::filesystem::path image = image_dir_ / "disk.img";

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <filesystem>
+
+#include <unistd.h>
 #include <fstream>
 #include <span>
 #include <string>
@@ -30,7 +32,9 @@ class ImageDir {
  public:
   ImageDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("qzr_stack_") + info->test_suite_name() + "_" + info->name();
+    // The process id keeps parallel runs (two build presets, say) apart.
+    std::string name = std::string("qzr_stack_") + std::to_string(::getpid()) + "_" +
+                       info->test_suite_name() + "_" + info->name();
     for (char& c : name) {
       if (c == '/') c = '_';
     }

@@ -41,6 +41,8 @@
  * in several phases of at most 4095 blocks each.
  * A reselection we answer but cannot resume is aborted (ATN, ABORT) so
  * that the target leaves the bus free for the others.
+ * A request that ends GOOD with bytes left unmoved completes as
+ * SRB_STATUS_DATA_OVERRUN with DataTransferLength cut to the bytes moved.
  * No register value is cached: each test reads the port again, and each
  * read-modify-write reads the port just before writing it.
  */
@@ -1401,6 +1403,15 @@ VOID KLV528xNotifyCompletion(PADAPTER_EXTENSION Adapter) {
     srb->SrbStatus = SRB_STATUS_ERROR;
     ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun, SP_INTERNAL_ADAPTER_ERROR,
                      7);
+  }
+
+  /* A target that moved fewer bytes than asked and still reports GOOD: give
+   * back the length that did move, flagged as an underrun, so that nobody
+   * takes the untouched rest of the buffer for data. */
+  if (srb != NULL && srb->SrbStatus == SRB_STATUS_SUCCESS && Adapter->CurrentDataLength != 0 &&
+      Adapter->CurrentDataLength <= srb->DataTransferLength) {
+    srb->DataTransferLength -= Adapter->CurrentDataLength;
+    srb->SrbStatus = SRB_STATUS_DATA_OVERRUN;
   }
 
   if (luExtension != NULL) {

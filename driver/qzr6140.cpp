@@ -39,6 +39,10 @@
  * than was asked for has the excess dropped, never stored past the
  * request's buffer; a transfer larger than the 12-bit block counter goes
  * in several phases of at most 4095 blocks each.
+ * A reselection we answer but cannot resume is aborted (ATN, ABORT) so
+ * that the target leaves the bus free for the others.
+ * A request that ends GOOD with bytes left unmoved completes as
+ * SRB_STATUS_DATA_OVERRUN with DataTransferLength cut to the bytes moved.
  * No register value is cached: each test reads the port again, and each
  * read-modify-write reads the port just before writing it.
  */
@@ -735,6 +739,46 @@ VOID KLV528xUnexpectedPhase(PADAPTER_EXTENSION Adapter, ULONG UniqueId) {
 
 /* ---- Interrupt and reselection --------------------------------------------- */
 
+/* A target we answered but have no request for holds the bus until someone
+ * takes it off: left alone it keeps BSY and REQ up for good, and no other
+ * target can reselect. Raise ATN, take what it sends, and answer its
+ * message-out phase with ABORT, which sends it bus free. Bounded: at most
+ * ABORT_RESELECTION_ROUNDS bytes, each REQ awaited for ABORT_RESELECTION_POLLS. */
+static VOID KLV528xAbortReselection(PUCHAR BaseIoAddress) {
+  KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_ATN);
+  for (ULONG round = 0; round < ABORT_RESELECTION_ROUNDS; round++) {
+    UCHAR bus = 0;
+    ULONG polls;
+    for (polls = 0; polls < ABORT_RESELECTION_POLLS; polls++) {
+      bus = KLV528xReadRegister(BaseIoAddress, CURRENT_SCSI_BUS_STATUS);
+      if ((bus & SCSI_BSY) == 0 || (bus & SCSI_REQ) != 0) {
+        break;
+      }
+    }
+    if ((bus & (SCSI_BSY | SCSI_REQ)) != (SCSI_BSY | SCSI_REQ)) {
+      break; /* bus free, or a target that stopped asking */
+    }
+    KLV528xWriteRegister(BaseIoAddress, TARGET_COMMAND,
+                         (UCHAR)((bus & (SCSI_MSG | SCSI_CD | SCSI_IO)) >> 2));
+    if ((bus & BUS_PHASE_MASK) == BUS_PHASE_MESSAGE_OUT) {
+      /* The only byte: ATN goes before the ACK. */
+      KLV528xWriteRegister(BaseIoAddress, OUTPUT_DATA, SCSIMESS_ABORT);
+      KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_ATN | ASSERT_DATA_BUS);
+      ScsiPortStallExecution(2);
+      KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_DATA_BUS);
+      KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_DATA_BUS | ASSERT_ACK);
+      (void)WAIT_DE_REQ(BaseIoAddress, HANDSHAKE_DE_REQ_BUDGET);
+      break;
+    }
+    /* Any other phase: acknowledge the byte, keeping ATN up. */
+    KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_ATN | ASSERT_ACK);
+    (void)WAIT_DE_REQ(BaseIoAddress, HANDSHAKE_DE_REQ_BUDGET);
+    KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, ASSERT_ATN);
+  }
+  KLV528xWriteRegister(BaseIoAddress, INITIATOR_COMMAND, 0);
+  KLV528xWriteRegister(BaseIoAddress, TARGET_COMMAND, TC_NO_PHASE);
+}
+
 /* The reselection answer of KLV528xReselectPhase; TargetId receives the
  * reselecting target, 0xFF while it is not known. */
 static BOOLEAN KLV528xAnswerReselection(PADAPTER_EXTENSION Adapter, PUCHAR TargetId) {
@@ -773,6 +817,7 @@ static BOOLEAN KLV528xAnswerReselection(PADAPTER_EXTENSION Adapter, PUCHAR Targe
   luExtension = (PLU_EXTENSION)ScsiPortGetLogicalUnit(Adapter, Adapter->PathId, target, 0);
   if (luExtension == NULL || luExtension->CurrentSrb == NULL ||
       luExtension->LuState != LU_STATE_DISCONNECTED) {
+    KLV528xAbortReselection(base);
     return FALSE;
   }
 
@@ -1358,6 +1403,15 @@ VOID KLV528xNotifyCompletion(PADAPTER_EXTENSION Adapter) {
     srb->SrbStatus = SRB_STATUS_ERROR;
     ScsiPortLogError(Adapter, srb, srb->PathId, srb->TargetId, srb->Lun, SP_INTERNAL_ADAPTER_ERROR,
                      7);
+  }
+
+  /* A target that moved fewer bytes than asked and still reports GOOD: give
+   * back the length that did move, flagged as an underrun, so that nobody
+   * takes the untouched rest of the buffer for data. */
+  if (srb != NULL && srb->SrbStatus == SRB_STATUS_SUCCESS && Adapter->CurrentDataLength != 0 &&
+      Adapter->CurrentDataLength <= srb->DataTransferLength) {
+    srb->DataTransferLength -= Adapter->CurrentDataLength;
+    srb->SrbStatus = SRB_STATUS_DATA_OVERRUN;
   }
 
   if (luExtension != NULL) {

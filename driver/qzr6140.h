@@ -192,6 +192,8 @@ typedef struct _ADAPTER_EXTENSION {
 #define WRITE_ROOM_POLLS 2000000         /* polls for room for a block: ~1 s */
 #define DISABLE_DMA_POLLS 1000000        /* polls for the end of a send: ~1 s */
 #define BLOCK_COUNT_REWRITES 1000        /* tries to load the block counter */
+#define ABORT_RESELECTION_ROUNDS 64      /* bytes taken from a target we abort */
+#define ABORT_RESELECTION_POLLS 200000   /* polls for each of its REQs: ~0.1 s */
 #define QZR_MAX_BLOCKS 4095              /* the block counter holds 12 bits */
 
 /* Unique ids of the error-log entries */

@@ -90,6 +90,7 @@ TEST_F(EngineTest, LoopWithoutARequestOnTheBusReturnsAtOnce) {
 }
 
 TEST_F(EngineTest, StatusAndCommandCompleteEndTheRequest) {
+  adapter.CurrentDataLength = 0;  // its data has all moved
   ScriptedTarget target(port, {{kStatus, 0x00}, {kMessageIn, 0x00}});
 
   KLV528xRunPhase(&adapter);
@@ -299,12 +300,40 @@ TEST_F(EngineTest, ManyMessagesWithinTheBoundAreServed) {
   std::vector<TargetStep> steps(PHASE_ROUNDS_WITHOUT_PROGRESS - 2, TargetStep{kMessageIn, 0x08});
   steps.push_back({kStatus, 0x00});
   steps.push_back({kMessageIn, 0x00});
+  adapter.CurrentDataLength = 0;
   ScriptedTarget target(port, steps);
 
   KLV528xRunPhase(&adapter);
 
   EXPECT_EQ(request.SrbStatus, SRB_STATUS_SUCCESS);
   EXPECT_TRUE(port.log_entries().empty());
+}
+
+// Bytes left over when the target completes: with GOOD the request reports
+// the bytes that moved as an underrun; a failing status keeps its own verdict
+// and the length the port driver gave.
+TEST_F(EngineTest, CompletionWithDataLeftReportsTheBytesMoved) {
+  struct Case {
+    UCHAR scsi_status;
+    ULONG left;
+    UCHAR srb_status;
+    ULONG length;
+  };
+  for (const Case c :
+       {Case{0x00, 0, SRB_STATUS_SUCCESS, 512}, Case{0x00, 412, SRB_STATUS_DATA_OVERRUN, 100},
+        Case{0x00, 512, SRB_STATUS_DATA_OVERRUN, 0}, Case{0x02, 412, SRB_STATUS_ERROR, 512}}) {
+    SCOPED_TRACE(c.left);
+    request.SrbStatus = SRB_STATUS_PENDING;
+    request.DataTransferLength = 512;
+    put_request_on_bus();
+    adapter.CurrentDataLength = c.left;
+    ScriptedTarget target(port, {{kStatus, c.scsi_status}, {kMessageIn, 0x00}});
+
+    KLV528xRunPhase(&adapter);
+
+    EXPECT_EQ(request.SrbStatus, c.srb_status);
+    EXPECT_EQ(request.DataTransferLength, c.length);
+  }
 }
 
 // ---- Interrupt ------------------------------------------------------------------------------

@@ -181,11 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
 // clang-format on
 
 // A target that ends a read's data early and then reports GOOD: only 700 of
-// the 2048 bytes arrived, yet the request completes as a full success with
-// its whole length, and the caller takes stale buffer bytes for data. The
-// miniport keeps the remaining length when the status phase comes; it should
-// give back the bytes moved and SRB_STATUS_DATA_OVERRUN.
-TEST(StackUnderrun, DISABLED_AShortDataInIsNotReportedAsAFullSuccess) {
+// the 2048 bytes arrived. Reported as a full success with its whole length,
+// the caller would take stale buffer bytes for data; the request comes back
+// with the bytes moved and SRB_STATUS_DATA_OVERRUN instead.
+TEST(StackUnderrun, AShortDataInIsNotReportedAsAFullSuccess) {
   ImageDir dir;
   const auto image = dir.path() / "disk.img";
   write_file(image, patterned_bytes(kDiskBlocks * 512, 3));
@@ -219,10 +218,10 @@ TEST(StackSense, ACheckConditionComesBackWithTheSenseThePortDriverFetched) {
 
 // A reselection for a command nobody sent, arriving while another target's
 // read is disconnected, should be logged, refused, and leave the read to
-// complete intact. Left failing: the stray reselection is logged (id 3), but
-// the disconnected read never completes and ends in the port driver's
-// time-out 10 s later (SRB_STATUS_TIMEOUT), with the bus not free.
-TEST(StackReselection, DISABLED_AReselectionWithoutACommandIsLoggedAndHarmless) {
+// complete intact. The answered stray target keeps the bus until the driver
+// aborts it; left connected, it held BSY and REQ and the read's own target
+// could never reselect (port driver time-out, bus never free).
+TEST(StackReselection, AReselectionWithoutACommandIsLoggedAndHarmless) {
   constexpr std::uint8_t kStrayId = 1;
   ImageDir dir;
   const auto image = dir.path() / "disk.img";

@@ -105,7 +105,8 @@ bool prepare_images(const MachineSettings& settings, std::string& error) {
                                     device.kind == hw::DeviceConfig::Kind::WriteOnce;
       if (read_only_medium && !fs::exists(image, ec)) {
         const std::uint32_t block = device.block_bytes ? device.block_bytes : 2048;
-        const std::uint64_t bytes = device.capacity_blocks ? device.capacity_blocks * block : 1 << 20;
+        const std::uint64_t bytes =
+            device.capacity_blocks ? device.capacity_blocks * block : 1 << 20;
         if (!hw::master_cdrom_image(image, static_cast<std::uint32_t>(bytes / 2048), "QZR_DEMO",
                                     error)) {
           error = where + error;
@@ -223,7 +224,8 @@ std::unique_ptr<MachineRoot> MachineRoot::open(const fs::path& dir, std::string&
   }
   const int lock = take_lock(dir, error);
   if (lock < 0) return nullptr;
-  std::unique_ptr<MachineRoot> root(new MachineRoot(fs::absolute(dir, ec).lexically_normal(), lock));
+  std::unique_ptr<MachineRoot> root(
+      new MachineRoot(fs::absolute(dir, ec).lexically_normal(), lock));
   if (!load_settings(root->settings_path(), root->dir_, root->settings_, error)) return nullptr;
   return root;
 }
@@ -242,7 +244,8 @@ fs::path default_machine_root() {
   if (const char* data = set("XDG_DATA_HOME"); data && *data == '/') {
     return fs::path(data) / "qzr" / "machine";
   }
-  if (const char* home = set("HOME")) return fs::path(home) / ".local" / "share" / "qzr" / "machine";
+  if (const char* home = set("HOME"))
+    return fs::path(home) / ".local" / "share" / "qzr" / "machine";
   return {};
 }
 

@@ -436,11 +436,10 @@ bool read_device(Fields& f, hw::DeviceConfig& d) {
       return f.fail(*node, "size", "must be a size such as 4096, \"256 MiB\" or \"100 MB\"");
     }
     if (d.kind == Kind::Processor || d.kind == Kind::Scanner) {
-      return f.fail(*node, "size", "a " + std::string(hw::device_kind_name(d.kind)) +
-                                       " has no medium to size");
+      return f.fail(*node, "size",
+                    "a " + std::string(hw::device_kind_name(d.kind)) + " has no medium to size");
     }
-    const std::uint32_t block =
-        d.block_bytes != 0 ? d.block_bytes : usual_block_bytes(d.kind);
+    const std::uint32_t block = d.block_bytes != 0 ? d.block_bytes : usual_block_bytes(d.kind);
     if (*bytes % block != 0) {
       return f.fail(*node, "size",
                     "not a whole number of " + std::to_string(block) + "-byte blocks");
@@ -589,7 +588,8 @@ bool load_settings(const std::filesystem::path& file, const std::filesystem::pat
 
 namespace {
 
-constexpr const char* kMachineHead = R"(# The settings of a simulated Windows NT 4.0 machine with a QZR6140 board.
+constexpr const char* kMachineHead =
+    R"(# The settings of a simulated Windows NT 4.0 machine with a QZR6140 board.
 # Every key may be left out; the values shown here are the defaults, except
 # on the bus, which holds only what is listed. Sizes are bytes or a text
 # such as "256 MiB"; times are nanoseconds of virtual time.

@@ -194,6 +194,14 @@ void load_miniports(BootedMachine& booted) {
   }
 }
 
+// Makes the machine the one this process's kernel32 and advapi32 calls reach.
+void install_services(BootedMachine& booted, std::string hive_path, bool holds_shutdown) {
+  io::install_namespace(&booted.device_namespace);
+  booted.advapi32 = std::make_unique<registry::Advapi32>(booted.hive, std::move(hive_path));
+  booted.advapi32->user_holds_shutdown_privilege = holds_shutdown;
+  registry::install(booted.advapi32.get());
+}
+
 }  // namespace
 
 BootedMachine::~BootedMachine() {
@@ -214,7 +222,7 @@ std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::str
     error = "the miniport started no adapter:\n" + booted->port_driver.format_logs();
     return nullptr;
   }
-  io::install_namespace(&booted->device_namespace);
+  install_services(*booted, {}, true);
   return booted;
 }
 
@@ -237,12 +245,13 @@ std::unique_ptr<BootedMachine> boot_root(std::unique_ptr<MachineRoot> root, std:
     booted->root.reset();  // nothing to save: the file is not ours to overwrite
     return nullptr;
   }
+  booted->hive_text_on_disk = booted->hive.text();
   booted->log("machine root " + r.dir().string() + ": seed " +
               std::to_string(settings.hardware.seed) + ", " +
               std::to_string(settings.targets.size()) + " targets, interrupt line " +
               std::to_string(settings.hardware.interrupt_line));
   load_miniports(*booted);
-  io::install_namespace(&booted->device_namespace);
+  install_services(*booted, r.hive_path().string(), settings.holds_shutdown_privilege);
   return booted;
 }
 
@@ -332,14 +341,29 @@ std::string format_machine_log(const BootedMachine& booted) {
 
 bool save_registry(BootedMachine& booted, std::string& error) {
   if (!booted.root) return true;
-  return booted.hive.save(booted.root->hive_path().string(), error);
+  std::string text = booted.hive.text();
+  if (text == booted.hive_text_on_disk) return true;
+  if (!booted.hive.save(booted.root->hive_path().string(), error)) return false;
+  booted.hive_text_on_disk = std::move(text);
+  return true;
 }
 
 bool shutdown_if_pending(BootedMachine& booted, std::string& report, std::string& error) {
   error.clear();
-  (void)booted;
-  (void)report;
-  return false;
+  if (!booted.advapi32 || !booted.advapi32->shutdown_pending()) return false;
+  const bool reboot = booted.advapi32->pending_shutdown()->reboot;
+  booted.log(reboot ? "shutdown for a restart" : "shutdown");
+  if (!booted.root) {
+    report = reboot ? "Windows NT restarts: the program ends (a built-in machine keeps no registry)"
+                    : "Windows NT shuts down: the program ends";
+    return true;
+  }
+  if (!save_registry(booted, error)) return true;
+  const std::string dir = booted.root->dir().string();
+  report = reboot ? "Windows NT restarts: the registry is saved, and the next program on " + dir +
+                        " boots the machine afresh from it"
+                  : "Windows NT shuts down: the registry of " + dir + " is saved";
+  return true;
 }
 
 bool builtin_population(hw::Machine& machine, std::string& error) {

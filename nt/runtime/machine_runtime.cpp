@@ -1,5 +1,7 @@
 #include "nt/runtime/machine_runtime.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -352,7 +354,8 @@ bool shutdown_if_pending(BootedMachine& booted, std::string& report, std::string
   error.clear();
   if (!booted.advapi32 || !booted.advapi32->shutdown_pending()) return false;
   const bool reboot = booted.advapi32->pending_shutdown()->reboot;
-  booted.log(reboot ? "shutdown for a restart" : "shutdown");
+  if (!booted.gone_down) booted.log(reboot ? "shutdown for a restart" : "shutdown");
+  booted.gone_down = true;
   if (!booted.root) {
     report = reboot ? "Windows NT restarts: the program ends (a built-in machine keeps no registry)"
                     : "Windows NT shuts down: the program ends";
@@ -395,6 +398,11 @@ bool& process_machine_started() {
   static bool started = false;
   return started;
 }
+// The process machine once it has booted; safe points look, never boot.
+BootedMachine*& booted_process_machine() {
+  static BootedMachine* booted = nullptr;
+  return booted;
+}
 
 }  // namespace
 
@@ -425,6 +433,7 @@ BootedMachine* process_machine() {
     }
     machine = root ? boot_root(std::move(root), error) : boot_machine(builtin_population, error);
     if (!machine) std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
+    booted_process_machine() = machine.get();
     return machine;
   }();
   return booted.get();
@@ -439,4 +448,42 @@ extern "C" void nt_runtime_attach_library(NT_DLL_ENTRY entry) {
   if (qzr::nt::runtime::attached().empty()) std::atexit(qzr::nt::runtime::detach_all);
   qzr::nt::runtime::attached().push_back(entry);
   entry(nullptr, DLL_PROCESS_ATTACH, nullptr);
+}
+
+extern "C" int nt_runtime_screen(int* width, int* height, int* platform) {
+  using namespace qzr::nt::runtime;
+  // Only a root has settings; a program on the built-in machine keeps the defaults.
+  const char* env = std::getenv("QZR_MACHINE");
+  if (!booted_process_machine() && !chosen_root() && !(env && *env)) return 0;
+  const BootedMachine* booted = process_machine();
+  if (!booted || !booted->root) return 0;
+  const MachineSettings& s = booted->settings;
+  *width = s.screen_width;
+  *height = s.screen_height;
+  switch (s.windows_version) {
+    case WindowsVersion::Nt4:
+      *platform = VER_PLATFORM_WIN32_NT;
+      break;
+    case WindowsVersion::Windows95:
+      *platform = VER_PLATFORM_WIN32_WINDOWS;
+      break;
+    case WindowsVersion::Win32s:
+      *platform = VER_PLATFORM_WIN32s;
+      break;
+  }
+  return 1;
+}
+
+extern "C" int nt_runtime_safe_point(void) {
+  using namespace qzr::nt::runtime;
+  BootedMachine* booted = booted_process_machine();
+  if (!booted) return 0;
+  std::string report, error;
+  if (!shutdown_if_pending(*booted, report, error)) return 0;
+  static bool reported = false;
+  if (!reported) {
+    reported = true;
+    std::fprintf(stderr, "%s\n", (error.empty() ? report : error).c_str());
+  }
+  return 1;
 }

@@ -66,6 +66,8 @@ struct BootedMachine {
   // The hive file's text as last read or written: an unchanged hive is
   // not written again.
   std::string hive_text_on_disk;
+  // Set once a pending shutdown has been carried out.
+  bool gone_down = false;
   std::vector<BootLogLine> boot_log;
 
   void log(std::string text) { boot_log.push_back({machine.clock().now_ns(), std::move(text)}); }
@@ -126,4 +128,15 @@ BootedMachine* process_machine();
 extern "C" {
 typedef BOOL (*NT_DLL_ENTRY)(HANDLE hModule, DWORD dwFunction, LPVOID lpNot);
 void nt_runtime_attach_library(NT_DLL_ENTRY entry);
+
+// Hooks the windowing stand-in reaches by weak reference, so that programs
+// without the runtime run on its defaults.
+// The screen size and the platform GetVersionExA reports (VER_PLATFORM_*)
+// of the process machine's root; 0, leaving the arguments alone, when the
+// process runs on no root.
+int nt_runtime_screen(int* width, int* height, int* platform);
+// A message loop's safe point: 1 when the process machine has gone down
+// (shutdown_if_pending, its report on standard error) and the program
+// should quit; 0 otherwise. Never boots a machine.
+int nt_runtime_safe_point(void);
 }

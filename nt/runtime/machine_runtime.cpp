@@ -306,7 +306,7 @@ fs::path resolve_image_path(const fs::path& system_root, const std::string& imag
   return at;
 }
 
-std::string format_machine_log(const BootedMachine& booted) {
+std::string format_machine_log(BootedMachine& booted) {
   struct Line {
     hw::TimeNs time_ns;
     std::string text;
@@ -333,6 +333,10 @@ std::string format_machine_log(const BootedMachine& booted) {
     std::string text = format_time(d.time_ns) + " debug " + std::to_string(d.level) + ": " + d.text;
     if (d.text.empty() || d.text.back() != '\n') text += '\n';
     lines.push_back({d.time_ns, std::move(text)});
+  }
+  for (const hw::GuestError& e : booted.machine.guest_errors().entries()) {
+    lines.push_back(
+        {e.time_ns, format_time(e.time_ns) + " guest error: " + e.device + ": " + e.what + "\n"});
   }
   std::stable_sort(lines.begin(), lines.end(),
                    [](const Line& a, const Line& b) { return a.time_ns < b.time_ns; });

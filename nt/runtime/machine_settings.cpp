@@ -203,7 +203,7 @@ class Fields {
     const toml::node* node = get(key);
     if (!node) return true;
     const auto* array = node->as_array();
-    if (!array || !array->is_array_of_tables()) {
+    if (!array || (!array->empty() && !array->is_array_of_tables())) {
       return fail(*node, key, "must be a list of tables ([[" + key_name(key) + "]])");
     }
     for (const auto& element : *array) out.push_back(element.as_table());

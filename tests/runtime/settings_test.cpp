@@ -75,6 +75,8 @@ TEST(MachineSettings, DefaultTextIsTheDefaultMachine) {
   MachineSettings empty;
   ASSERT_TRUE(parse_settings(empty_settings_text(), "machine.toml", "/r", empty, error)) << error;
   EXPECT_TRUE(empty.targets.empty());
+  ASSERT_TRUE(parse_settings("target = []\n", "machine.toml", "/r", empty, error)) << error;
+  EXPECT_TRUE(empty.targets.empty());
   EXPECT_EQ(empty.hardware.interrupt_line, 11);
 }
 

@@ -562,6 +562,8 @@ bool parse_settings(std::string_view text, const std::string& file_name,
     error = file_name + ":" + std::to_string(failure.source().begin.line) + ":" +
             std::to_string(failure.source().begin.column) + ": " +
             std::string(failure.description());
+    // One line, whatever the parser's wording.
+    std::replace(error.begin(), error.end(), '\n', ' ');
     return false;
   }
   Context context{file_name, base_dir, {}};

@@ -18,7 +18,8 @@ const AspiLibrary* load_aspi(std::string& error) {
   }
   library.GetASPI32SupportInfo =
       reinterpret_cast<ULONG (*)()>(dlsym(handle, "GetASPI32SupportInfo"));
-  library.SendASPI32Command = reinterpret_cast<ULONG (*)(LPSRB)>(dlsym(handle, "SendASPI32Command"));
+  library.SendASPI32Command =
+      reinterpret_cast<ULONG (*)(LPSRB)>(dlsym(handle, "SendASPI32Command"));
   if (!library.GetASPI32SupportInfo || !library.SendASPI32Command) {
     library = {};
     error = "torvik does not export GetASPI32SupportInfo and SendASPI32Command";
@@ -53,8 +54,8 @@ std::string aspi_status_name(unsigned status) {
 }
 
 ULONG aspi_exec(const AspiLibrary& aspi, SRB_ExecSCSICmd& srb, std::uint8_t id,
-                const std::uint8_t* cdb, std::size_t cdb_bytes, std::uint8_t* buffer,
-                ULONG bytes, bool data_in) {
+                const std::uint8_t* cdb, std::size_t cdb_bytes, std::uint8_t* buffer, ULONG bytes,
+                bool data_in) {
   std::memset(&srb, 0, sizeof srb);
   srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
   srb.SRB_Flags = data_in ? SRB_DIR_IN : SRB_DIR_OUT;

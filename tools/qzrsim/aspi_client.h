@@ -23,7 +23,7 @@ std::string aspi_status_name(unsigned status);
 
 // An SRB_ExecSCSICmd for target `id` of host adapter 0, sent.
 ULONG aspi_exec(const AspiLibrary& aspi, SRB_ExecSCSICmd& srb, std::uint8_t id,
-                const std::uint8_t* cdb, std::size_t cdb_bytes, std::uint8_t* buffer,
-                ULONG bytes, bool data_in);
+                const std::uint8_t* cdb, std::size_t cdb_bytes, std::uint8_t* buffer, ULONG bytes,
+                bool data_in);
 
 }  // namespace qzr::qzrsim

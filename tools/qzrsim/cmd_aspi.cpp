@@ -101,8 +101,9 @@ int run(Session& session, Args& args) {
     const ULONG inquiry_result =
         aspi_exec(*aspi, srb, id, inquiry_cdb, sizeof inquiry_cdb, answer, sizeof answer, true);
     const std::uint8_t ready_cdb[6] = {0x00, 0, 0, 0, 0, 0};
-    const ULONG ready_result = aspi_exec(*aspi, srb, id, ready_cdb, sizeof ready_cdb, nullptr, 0, false);
-    const Route route = ready_result != SS_NO_DEVICE    ? Route::PassThrough
+    const ULONG ready_result =
+        aspi_exec(*aspi, srb, id, ready_cdb, sizeof ready_cdb, nullptr, 0, false);
+    const Route route = ready_result != SS_NO_DEVICE     ? Route::PassThrough
                         : inquiry_result != SS_NO_DEVICE ? Route::Cached
                                                          : Route::Refused;
     const bool known = inquiry_result == SS_COMP;
@@ -110,8 +111,11 @@ int run(Session& session, Args& args) {
     table.add({std::to_string(id), known ? device_type_name(answer[0] & 0x1Fu) : "-",
                known ? text_field(data, 8, 8) : "", known ? text_field(data, 16, 16) : "",
                route_text(route)});
-    out.begin_object().key("id").value(unsigned{id}).key("inquiry_status").value(
-        aspi_status_name(inquiry_result));
+    out.begin_object()
+        .key("id")
+        .value(unsigned{id})
+        .key("inquiry_status")
+        .value(aspi_status_name(inquiry_result));
     if (known) {
       out.key("type")
           .value(unsigned{answer[0] & 0x1Fu})

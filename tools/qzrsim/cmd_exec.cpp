@@ -121,7 +121,8 @@ int run(Session& session, Args& args) {
   HANDLE port = CreateFileA("\\\\.\\scsi0:", GENERIC_READ | GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
   if (port == INVALID_HANDLE_VALUE) {
-    return fail(kExitFailed, "cannot open \\\\.\\scsi0: (error " + std::to_string(GetLastError()) + ")");
+    return fail(kExitFailed,
+                "cannot open \\\\.\\scsi0: (error " + std::to_string(GetLastError()) + ")");
   }
   PassThrough request{};
   request.sptd.Length = sizeof(SCSI_PASS_THROUGH_DIRECT);
@@ -130,8 +131,8 @@ int run(Session& session, Args& args) {
   request.sptd.CdbLength = static_cast<UCHAR>(cdb.size());
   request.sptd.SenseInfoLength = sizeof request.sense;
   request.sptd.SenseInfoOffset = offsetof(PassThrough, sense);
-  request.sptd.DataIn = in_text ? SCSI_IOCTL_DATA_IN
-                                : (out_file ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_UNSPECIFIED);
+  request.sptd.DataIn =
+      in_text ? SCSI_IOCTL_DATA_IN : (out_file ? SCSI_IOCTL_DATA_OUT : SCSI_IOCTL_DATA_UNSPECIFIED);
   request.sptd.DataTransferLength = static_cast<ULONG>(data.size());
   request.sptd.DataBuffer = data.empty() ? nullptr : data.data();
   request.sptd.TimeOutValue = timeout_s;
@@ -144,9 +145,8 @@ int run(Session& session, Args& args) {
 
   const unsigned status = request.sptd.ScsiStatus;
   const std::size_t moved = sent ? request.sptd.DataTransferLength : 0;
-  const std::span<const std::uint8_t> sense(request.sense, sent && status == SCSISTAT_CHECK_CONDITION
-                                                               ? request.sptd.SenseInfoLength
-                                                               : 0);
+  const std::span<const std::uint8_t> sense(
+      request.sense, sent && status == SCSISTAT_CHECK_CONDITION ? request.sptd.SenseInfoLength : 0);
   const std::span<const std::uint8_t> data_in(data.data(), in_text ? moved : 0);
 
   if (sent && data_file) {
@@ -168,8 +168,10 @@ int run(Session& session, Args& args) {
         .key("completed")
         .value(sent != 0);
     if (!sent) {
-      out.key("error").value(failure_text(last_error, target)).key("win32_error").value(
-          std::uint64_t{last_error});
+      out.key("error")
+          .value(failure_text(last_error, target))
+          .key("win32_error")
+          .value(std::uint64_t{last_error});
     } else {
       out.key("scsi_status")
           .value(status)
@@ -179,7 +181,10 @@ int run(Session& session, Args& args) {
           .value(std::uint64_t{moved});
       if (in_text && !data_file) out.key("data").bytes(data_in.data(), data_in.size());
       if (!sense.empty()) {
-        out.key("sense").bytes(sense.data(), sense.size()).key("sense_text").value(describe_sense(sense));
+        out.key("sense")
+            .bytes(sense.data(), sense.size())
+            .key("sense_text")
+            .value(describe_sense(sense));
       }
     }
     out.end_object();

@@ -37,8 +37,8 @@ std::vector<Entry> collect(nt::runtime::BootedMachine& booted) {
   for (const auto& error : driver.error_log()) {
     char text[160];
     std::snprintf(text, sizeof text, "%sscsi%d target %u lun %u, code 0x%08lX, unique id %lu",
-                  error.from_port_driver ? "port driver: " : "", error.port_number,
-                  error.target_id, error.lun, static_cast<unsigned long>(error.error_code),
+                  error.from_port_driver ? "port driver: " : "", error.port_number, error.target_id,
+                  error.lun, static_cast<unsigned long>(error.error_code),
                   static_cast<unsigned long>(error.unique_id));
     entries.push_back({error.time_ns, "error", text});
   }
@@ -48,8 +48,9 @@ std::vector<Entry> collect(nt::runtime::BootedMachine& booted) {
     entries.push_back({line.time_ns, "debug", "level " + std::to_string(line.level) + ": " + text});
   }
   for (const auto& error : driver.driver_errors()) {
-    entries.push_back({error.time_ns, "driver",
-                       std::string(nt::scsiport::driver_error_name(error.kind)) + ": " + error.what});
+    entries.push_back(
+        {error.time_ns, "driver",
+         std::string(nt::scsiport::driver_error_name(error.kind)) + ": " + error.what});
   }
   for (const auto& error : booted.machine.guest_errors().entries()) {
     entries.push_back({error.time_ns, "guest", error.device + ": " + error.what});

@@ -73,12 +73,9 @@ int run(Session& session, Args& args) {
     const std::span<const std::uint8_t> data(record.data);
     const unsigned type = data[0] & 0x1Fu;
     const std::string device = class_device_of(driver, port->port_number(), record);
-    std::vector<std::string> row = {std::to_string(record.target_id),
-                                    std::to_string(record.lun),
-                                    device_type_name(type),
-                                    text_field(data, 8, 8),
-                                    text_field(data, 16, 16),
-                                    text_field(data, 32, 4),
+    std::vector<std::string> row = {std::to_string(record.target_id), std::to_string(record.lun),
+                                    device_type_name(type),           text_field(data, 8, 8),
+                                    text_field(data, 16, 16),         text_field(data, 32, 4),
                                     device.empty() ? "-" : device};
     out.begin_object()
         .key("id")

@@ -27,7 +27,8 @@ constexpr const char* kUsage =
     "board and the scanner. Writes the page to OUT.png; lineart is written as\n"
     "grey. On a terminal a progress line shows on standard error.\n"
     "\n"
-    "  --dpi N    resolution, 1 to 1200 (default 100)\n"
+    "  --dpi N    resolution (default 100); the scanner offers 75, 100, 150,\n"
+    "             200, 300 and 600 and refuses others\n"
     "  --mode M   lineart, gray (default) or color\n"
     "\n"
     "Exit 1 when there is no scanner or a command fails.\n";
@@ -101,14 +102,16 @@ int run(Session& session, Args& args) {
   put_be(window, 8 + 18, kGlassLengthUnits, 4);
   window[8 + 25] = composition;
   window[8 + 26] = bits;
-  const std::uint8_t set_window[10] = {0x24, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(window.size()), 0};
+  const std::uint8_t set_window[10] = {
+      0x24, 0, 0, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(window.size()), 0};
   if (ULONG s = aspi_exec(*aspi, srb, scanner, set_window, sizeof set_window, window.data(),
                           static_cast<ULONG>(window.size()), false);
       s != SS_COMP) {
     return step_failed("SET WINDOW", srb, s);
   }
   const std::uint8_t scan[6] = {0x1B, 0, 0, 0, 0, 0};
-  if (ULONG s = aspi_exec(*aspi, srb, scanner, scan, sizeof scan, nullptr, 0, false); s != SS_COMP) {
+  if (ULONG s = aspi_exec(*aspi, srb, scanner, scan, sizeof scan, nullptr, 0, false);
+      s != SS_COMP) {
     return step_failed("SCAN", srb, s);
   }
 
@@ -119,9 +122,16 @@ int run(Session& session, Args& args) {
   const bool progress = isatty(fileno(stderr));
   for (std::size_t at = 0; at < image.size(); at += kPieceBytes) {
     const auto piece = static_cast<unsigned>(std::min<std::size_t>(kPieceBytes, image.size() - at));
-    const std::uint8_t read[10] = {0x28, 0, 0, 0, 0, 0, static_cast<std::uint8_t>(piece >> 16),
+    const std::uint8_t read[10] = {0x28,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   0,
+                                   static_cast<std::uint8_t>(piece >> 16),
                                    static_cast<std::uint8_t>(piece >> 8),
-                                   static_cast<std::uint8_t>(piece), 0};
+                                   static_cast<std::uint8_t>(piece),
+                                   0};
     if (ULONG s = aspi_exec(*aspi, srb, scanner, read, sizeof read, image.data() + at, piece, true);
         s != SS_COMP) {
       if (progress) std::fputc('\n', stderr);

@@ -38,16 +38,17 @@ constexpr const char* kToolOptions =
 
 void print_tool_usage(std::FILE* out) {
   std::fputs(kToolUsage, out);
-  for (const auto& command : commands()) std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+  for (const auto& command : commands())
+    std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
   std::fputs(kToolOptions, out);
 }
 
 }  // namespace
 
 const std::vector<Command>& commands() {
-  static const std::vector<Command> all = {kInitCommand,      kInstallCommand, kScanCommand,
-                                           kAspiCommand,      kExecCommand,    kScanImageCommand,
-                                           kTraceCommand,     kLogCommand,     kRunCommand};
+  static const std::vector<Command> all = {kInitCommand,  kInstallCommand, kScanCommand,
+                                           kAspiCommand,  kExecCommand,    kScanImageCommand,
+                                           kTraceCommand, kLogCommand,     kRunCommand};
   return all;
 }
 

@@ -48,7 +48,9 @@ nt::scsiport::PortDevice* Session::port(std::string& error) {
   return &booted->port_driver.port(0);
 }
 
-int Session::finish(int code) { return code; }
+int Session::finish(int code) {
+  return code;
+}
 
 int fail(int code, const std::string& message) {
   std::fprintf(stderr, "qzrsim: %s\n", message.c_str());

@@ -16,8 +16,8 @@ std::string text_field(std::span<const std::uint8_t> data, std::size_t from, std
 
 std::string device_type_name(unsigned type) {
   static const char* const kNames[] = {
-      "disk",    "tape",           "printer",        "processor",      "write-once",
-      "CD-ROM",  "scanner",        "optical memory", "medium changer", "communications"};
+      "disk",   "tape",    "printer",        "processor",      "write-once",
+      "CD-ROM", "scanner", "optical memory", "medium changer", "communications"};
   if (type < std::size(kNames)) return kNames[type];
   if (type == 0x1F) return "none";
   return "type " + std::to_string(type);
@@ -25,10 +25,10 @@ std::string device_type_name(unsigned type) {
 
 const char* sense_key_name(unsigned key) {
   static const char* const kNames[] = {
-      "NO SENSE",        "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
-      "HARDWARE ERROR",  "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
-      "BLANK CHECK",     "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
-      "EQUAL",           "VOLUME OVERFLOW", "MISCOMPARE",     "RESERVED"};
+      "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
+      "HARDWARE ERROR", "ILLEGAL REQUEST", "UNIT ATTENTION", "DATA PROTECT",
+      "BLANK CHECK",    "VENDOR SPECIFIC", "COPY ABORTED",   "ABORTED COMMAND",
+      "EQUAL",          "VOLUME OVERFLOW", "MISCOMPARE",     "RESERVED"};
   return kNames[key & 0x0F];
 }
 

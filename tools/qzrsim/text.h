@@ -20,7 +20,7 @@ std::string describe_sense(std::span<const std::uint8_t> sense);
 // "0000  12 00 ...  |....|" lines, 16 bytes each.
 std::string hex_dump(std::span<const std::uint8_t> data);
 std::string hex_bytes(std::span<const std::uint8_t> data);  // "12 00 00 00 24 00"
-std::string hex8(unsigned value);                              // "0x24"
+std::string hex8(unsigned value);                           // "0x24"
 
 // Columns padded to their widest cell; the last column is not padded.
 class Table {

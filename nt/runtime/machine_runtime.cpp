@@ -1,16 +1,29 @@
 #include "nt/runtime/machine_runtime.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <optional>
+#include <system_error>
 #include <vector>
 
 #include "hw/population.h"
 
 namespace qzr::nt::runtime {
+namespace fs = std::filesystem;
+
 namespace {
 
-constexpr const char* kRegistryPath =
+constexpr const char* kBuiltinRegistryPath =
     "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\qzr6140";
+constexpr const char* kServicesKey = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+constexpr const char* kServicesRegistryPath =
+    "\\Registry\\Machine\\System\\CurrentControlSet\\Services\\";
+constexpr const char* kMiniportGroup = "SCSI Miniport";
+constexpr std::uint32_t kKernelDriver = 1;
 
 std::vector<NT_DLL_ENTRY>& attached() {
   static std::vector<NT_DLL_ENTRY> libraries;
@@ -26,12 +39,176 @@ void detach_all() {
   }
 }
 
+bool same_text(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+bool starts_with_text(std::string_view text, std::string_view prefix) {
+  return text.size() >= prefix.size() && same_text(text.substr(0, prefix.size()), prefix);
+}
+
+std::string format_time(hw::TimeNs time_ns) {
+  char text[32];
+  std::snprintf(text, sizeof text, "[%12.6f ms]", static_cast<double>(time_ns) / hw::kNsPerMs);
+  return text;
+}
+
+std::string hex32(std::uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", value);
+  return text;
+}
+
+// A value read as the service loader reads it; a wrong type is a reason.
+std::optional<std::uint32_t> dword_value(const registry::Key& key, const char* name,
+                                         std::string& why) {
+  const registry::Value* value = key.find_value(name);
+  if (!value) {
+    why = std::string("no ") + name + " value";
+    return std::nullopt;
+  }
+  if (value->type != registry::kRegDword || value->data.size() != 4) {
+    why = std::string(name) + " is not a REG_DWORD";
+    return std::nullopt;
+  }
+  return std::uint32_t{value->data[0]} | std::uint32_t{value->data[1]} << 8 |
+         std::uint32_t{value->data[2]} << 16 | std::uint32_t{value->data[3]} << 24;
+}
+
+std::optional<std::string> string_value(const registry::Key& key, const char* name,
+                                        std::string& why) {
+  const registry::Value* value = key.find_value(name);
+  if (!value) return std::nullopt;
+  if (value->type != registry::kRegSz && value->type != registry::kRegExpandSz) {
+    why = std::string(name) + " is not a string";
+    return std::nullopt;
+  }
+  std::string text(value->data.begin(), value->data.end());
+  // The terminating zero (and anything a careless writer left after it).
+  if (auto end = text.find('\0'); end != std::string::npos) text.resize(end);
+  return text;
+}
+
+struct Service {
+  std::string name;
+  std::uint32_t start = 0;
+  std::uint32_t tag = std::numeric_limits<std::uint32_t>::max();  // untagged: after the tagged
+  std::string image_path;
+};
+
+// The miniports to load, in load order; every service looked at is logged.
+std::vector<Service> miniport_services(BootedMachine& booted) {
+  std::vector<Service> services;
+  const registry::Key* key = booted.hive.find_key(kServicesKey);
+  if (!key) return services;
+  for (const auto& sub : key->subkeys()) {
+    const std::string prefix = "service " + sub->name() + ": ";
+    std::string why;
+    const auto type = dword_value(*sub, "Type", why);
+    if (!type) {
+      booted.log(prefix + "not loaded: " + why);
+      continue;
+    }
+    if (*type != kKernelDriver) {
+      booted.log(prefix + "ignored: Type " + std::to_string(*type) + " is not a kernel driver");
+      continue;
+    }
+    const auto group = string_value(*sub, "Group", why);
+    if (!group || !same_text(*group, kMiniportGroup)) {
+      if (!why.empty()) {
+        booted.log(prefix + "not loaded: " + why);
+      } else {
+        booted.log(prefix + "ignored: group \"" + group.value_or("") + "\" is not \"" +
+                   kMiniportGroup + "\"");
+      }
+      continue;
+    }
+    const auto start = dword_value(*sub, "Start", why);
+    if (!start) {
+      booted.log(prefix + "not loaded: " + why);
+      continue;
+    }
+    if (*start > 1) {
+      booted.log(prefix + "not loaded: Start " + std::to_string(*start) +
+                 " (only boot (0) and system (1) drivers start with the machine)");
+      continue;
+    }
+    Service service;
+    service.name = sub->name();
+    service.start = *start;
+    if (sub->find_value("Tag")) {
+      const auto tag = dword_value(*sub, "Tag", why);
+      if (!tag) {
+        booted.log(prefix + "not loaded: " + why);
+        continue;
+      }
+      service.tag = *tag;
+    }
+    const auto image = string_value(*sub, "ImagePath", why);
+    if (!why.empty()) {
+      booted.log(prefix + "not loaded: " + why);
+      continue;
+    }
+    // NT's default for a driver without an ImagePath.
+    service.image_path = image ? *image : "System32\\drivers\\" + sub->name() + ".sys";
+    services.push_back(std::move(service));
+  }
+  std::stable_sort(services.begin(), services.end(), [](const Service& a, const Service& b) {
+    return a.start != b.start ? a.start < b.start : a.tag < b.tag;
+  });
+  return services;
+}
+
+void load_miniports(BootedMachine& booted) {
+  const std::vector<Service> services = miniport_services(booted);
+  if (services.empty()) {
+    booted.log(std::string("no SCSI miniport is registered under ") + kServicesKey);
+    return;
+  }
+  for (const Service& service : services) {
+    const std::string prefix = "service " + service.name + ": ";
+    std::string why;
+    const fs::path image = resolve_image_path(booted.root->system_root(), service.image_path, why);
+    if (image.empty()) {
+      booted.log(prefix + "not loaded: " + why);
+      continue;
+    }
+    const std::size_t ports_before = booted.port_driver.port_count();
+    const std::string registry_path = kServicesRegistryPath + service.name;
+    booted.log(prefix + "loading " + image.string() + ", DriverEntry(" + registry_path + ")");
+    std::string error;
+    const auto status = booted.port_driver.load_miniport(image.string(), registry_path, error);
+    if (!status) {
+      booted.log(prefix + "not loaded: " + error);
+      continue;
+    }
+    std::string ports;
+    for (std::size_t n = ports_before; n < booted.port_driver.port_count(); ++n) {
+      ports += (ports.empty() ? "" : ", ") + std::string("\\\\.\\scsi") + std::to_string(n) + ":";
+    }
+    booted.log(prefix + "DriverEntry returned " + hex32(*status) +
+               (ports.empty() ? "; no adapter started" : "; started " + ports));
+  }
+}
+
 }  // namespace
+
+BootedMachine::~BootedMachine() {
+  if (io::installed_namespace() == &device_namespace) io::install_namespace(nullptr);
+  // Registry writes last beyond the program, as on NT; a shutdown saved them already.
+  if (root) {
+    std::string error;
+    if (!save_registry(*this, error)) std::fprintf(stderr, "%s\n", error.c_str());
+  }
+}
 
 std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::string& error) {
   auto booted = std::make_unique<BootedMachine>();
   if (!populate(booted->machine, error)) return nullptr;
-  auto status = booted->port_driver.load_miniport(QZR_MINIPORT_MODULE, kRegistryPath, error);
+  auto status = booted->port_driver.load_miniport(QZR_MINIPORT_MODULE, kBuiltinRegistryPath, error);
   if (!status) return nullptr;
   if (*status != 0) {
     error = "the miniport started no adapter:\n" + booted->port_driver.format_logs();
@@ -39,6 +216,130 @@ std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::str
   }
   io::install_namespace(&booted->device_namespace);
   return booted;
+}
+
+std::unique_ptr<BootedMachine> boot_root(std::unique_ptr<MachineRoot> root, std::string& error) {
+  if (!root) {
+    error = "no machine root";
+    return nullptr;
+  }
+  const MachineSettings& settings = root->settings();
+  auto booted = std::make_unique<BootedMachine>(settings.hardware, settings.port);
+  booted->settings = settings;
+  booted->root = std::move(root);
+  const MachineRoot& r = *booted->root;
+  if (!hw::populate(booted->machine, settings.targets, error)) {
+    error = r.settings_path().string() + ": " + error;
+    booted->root.reset();
+    return nullptr;
+  }
+  if (!booted->hive.load(r.hive_path().string(), error)) {
+    booted->root.reset();  // nothing to save: the file is not ours to overwrite
+    return nullptr;
+  }
+  booted->log("machine root " + r.dir().string() + ": seed " +
+              std::to_string(settings.hardware.seed) + ", " +
+              std::to_string(settings.targets.size()) + " targets, interrupt line " +
+              std::to_string(settings.hardware.interrupt_line));
+  load_miniports(*booted);
+  io::install_namespace(&booted->device_namespace);
+  return booted;
+}
+
+fs::path resolve_image_path(const fs::path& system_root, const std::string& image_path,
+                            std::string& why) {
+  std::string_view rest = image_path;
+  for (std::string_view prefix : {"\\SystemRoot\\", "%SystemRoot%\\"}) {
+    if (starts_with_text(rest, prefix)) {
+      rest.remove_prefix(prefix.size());
+      break;
+    }
+  }
+  // Whatever is still absolute (a drive, \??\, another root) is outside.
+  if (rest.empty() || rest.front() == '\\' || rest.find(':') != std::string_view::npos) {
+    why = "ImagePath \"" + image_path + "\" is not under \\SystemRoot";
+    return {};
+  }
+  fs::path at = system_root;
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find('\\'), rest.size());
+    const std::string part(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      why = "ImagePath \"" + image_path + "\" leaves \\SystemRoot";
+      return {};
+    }
+    std::error_code ec;
+    fs::path next = at / part;
+    if (!fs::exists(next, ec)) {
+      next.clear();
+      for (const auto& entry : fs::directory_iterator(at, ec)) {
+        if (same_text(entry.path().filename().string(), part)) {
+          next = entry.path();
+          break;
+        }
+      }
+    }
+    if (next.empty()) {
+      why = "image \"" + image_path + "\" is missing (no " + (at / part).string() + ")";
+      return {};
+    }
+    at = next;
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(at, ec)) {
+    why = "image \"" + image_path + "\" is not a file (" + at.string() + ")";
+    return {};
+  }
+  return at;
+}
+
+std::string format_machine_log(const BootedMachine& booted) {
+  struct Line {
+    hw::TimeNs time_ns;
+    std::string text;
+  };
+  std::vector<Line> lines;
+  for (const BootLogLine& line : booted.boot_log) {
+    lines.push_back({line.time_ns, format_time(line.time_ns) + " boot: " + line.text + "\n"});
+  }
+  // The port driver's entries, worded as its own format_logs words them.
+  const scsiport::PortDriver& port = booted.port_driver;
+  for (const scsiport::DriverError& e : port.driver_errors()) {
+    lines.push_back({e.time_ns, format_time(e.time_ns) + " driver error: " +
+                                    scsiport::driver_error_name(e.kind) + ": " + e.what + "\n"});
+  }
+  for (const scsiport::ErrorLogEntry& e : port.error_log()) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  " error log%s: scsi%d path %u target %u lun %u code 0x%04X id %u\n",
+                  e.from_port_driver ? " (port driver)" : "", e.port_number, e.path_id, e.target_id,
+                  e.lun, static_cast<unsigned>(e.error_code), static_cast<unsigned>(e.unique_id));
+    lines.push_back({e.time_ns, format_time(e.time_ns) + text});
+  }
+  for (const scsiport::DebugLine& d : port.debug_log()) {
+    std::string text = format_time(d.time_ns) + " debug " + std::to_string(d.level) + ": " + d.text;
+    if (d.text.empty() || d.text.back() != '\n') text += '\n';
+    lines.push_back({d.time_ns, std::move(text)});
+  }
+  std::stable_sort(lines.begin(), lines.end(),
+                   [](const Line& a, const Line& b) { return a.time_ns < b.time_ns; });
+  std::string out;
+  for (const Line& line : lines) out += line.text;
+  return out;
+}
+
+bool save_registry(BootedMachine& booted, std::string& error) {
+  if (!booted.root) return true;
+  return booted.hive.save(booted.root->hive_path().string(), error);
+}
+
+bool shutdown_if_pending(BootedMachine& booted, std::string& report, std::string& error) {
+  error.clear();
+  (void)booted;
+  (void)report;
+  return false;
 }
 
 bool builtin_population(hw::Machine& machine, std::string& error) {
@@ -60,10 +361,45 @@ bool builtin_population(hw::Machine& machine, std::string& error) {
   return hw::populate(machine, targets, error);
 }
 
+namespace {
+
+std::unique_ptr<MachineRoot>& chosen_root() {
+  static std::unique_ptr<MachineRoot> root;
+  return root;
+}
+bool& process_machine_started() {
+  static bool started = false;
+  return started;
+}
+
+}  // namespace
+
+bool use_machine_root(const fs::path& dir, std::string& error) {
+  if (process_machine_started()) {
+    error = "the process machine is already running; choose its root before it boots";
+    return false;
+  }
+  auto root = MachineRoot::open(dir, error);
+  if (!root) return false;
+  chosen_root() = std::move(root);
+  return true;
+}
+
 BootedMachine* process_machine() {
   static std::unique_ptr<BootedMachine> booted = [] {
+    process_machine_started() = true;
     std::string error;
-    auto machine = boot_machine(builtin_population, error);
+    std::unique_ptr<BootedMachine> machine;
+    std::unique_ptr<MachineRoot> root = std::move(chosen_root());
+    const char* env = std::getenv("QZR_MACHINE");
+    if (!root && env && *env) {
+      root = MachineRoot::open(env, error);
+      if (!root) {
+        std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
+        return machine;
+      }
+    }
+    machine = root ? boot_root(std::move(root), error) : boot_machine(builtin_population, error);
     if (!machine) std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
     return machine;
   }();

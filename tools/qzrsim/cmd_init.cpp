@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <string>
 
-#include "hw/population.h"
+#include "nt/runtime/machine_root.h"
 #include "tools/qzrsim/commands.h"
 #include "tools/qzrsim/session.h"
 
@@ -29,13 +29,21 @@ int run(Session& session, Args& args) {
   args.finish();
   if (empty && from) throw UsageError{"--empty and --from exclude each other"};
   const auto dir = session.root();
+  if (dir.empty()) return fail(kExitMachine, "no machine root: give --machine DIR or set QZR_MACHINE");
   std::error_code ec;
   if (std::filesystem::exists(dir, ec) && !std::filesystem::is_empty(dir, ec)) {
     return fail(kExitFailed, dir.string() + " already exists and is not empty");
   }
+  using nt::runtime::MachineRoot;
+  const auto source = empty  ? MachineRoot::Source::Empty
+                      : from ? MachineRoot::Source::SettingsFile
+                             : MachineRoot::Source::Default;
   std::string error;
-  if (!hw::prepare_default_images(dir / "images", error)) return fail(kExitFailed, error);
-  std::printf("machine root %s created\n", dir.c_str());
+  if (!MachineRoot::create(dir, source, from.value_or(""), error)) {
+    return fail(kExitMachine, error);
+  }
+  std::printf("machine root %s created; the driver is not installed ('qzrsim install')\n",
+              dir.c_str());
   return kExitOk;
 }
 

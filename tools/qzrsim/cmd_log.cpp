@@ -18,7 +18,8 @@ constexpr const char* kUsage =
     "usage: qzrsim log [--json] [-- COMMAND [ARGS]...]\n"
     "\n"
     "Boots the machine (or first runs COMMAND, any qzrsim command) and prints\n"
-    "its logs in virtual-time order: error-log entries (ScsiPortLogError and\n"
+    "its logs in virtual-time order: the boot log (which drivers loaded, and\n"
+    "why not), error-log entries (ScsiPortLogError and\n"
     "the port driver's own), the miniport's debug lines (ScsiDebugPrint),\n"
     "driver errors the port driver's verifier found, and guest errors (uses of\n"
     "the hardware outside its reference behaviour).\n"
@@ -27,12 +28,13 @@ constexpr const char* kUsage =
 
 struct Entry {
   hw::TimeNs time_ns = 0;
-  std::string source;  // "error", "debug", "driver", "guest"
+  std::string source;  // "boot", "error", "debug", "driver", "guest"
   std::string text;
 };
 
 std::vector<Entry> collect(nt::runtime::BootedMachine& booted) {
   std::vector<Entry> entries;
+  for (const auto& line : booted.boot_log) entries.push_back({line.time_ns, "boot", line.text});
   const auto& driver = booted.port_driver;
   for (const auto& error : driver.error_log()) {
     char text[160];

@@ -3,38 +3,34 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "hw/population.h"
 #include "tools/qzrsim/cli.h"
 
 namespace qzr::qzrsim {
 
 std::filesystem::path Session::root() const {
-  if (!root_.empty()) return root_;
-  if (const char* env = std::getenv("QZR_MACHINE"); env && *env) return env;
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) {
-    return std::filesystem::path(data) / "qzr" / "machine";
-  }
-  const char* home = std::getenv("HOME");
-  return std::filesystem::path(home ? home : ".") / ".local" / "share" / "qzr" / "machine";
+  return root_.empty() ? nt::runtime::default_machine_root() : root_;
 }
 
 nt::runtime::BootedMachine* Session::machine(std::string& error) {
   if (booted_) return booted_;
   const auto dir = root();
   std::error_code ec;
-  if (!std::filesystem::is_directory(dir / "images", ec)) {
+  if (dir.empty()) {
+    error = "no machine root: give --machine DIR or set QZR_MACHINE";
+    return nullptr;
+  }
+  if (!std::filesystem::exists(dir / nt::runtime::MachineRoot::kSettingsFile, ec)) {
     error = "no machine root at " + dir.string() + " (create one with 'qzrsim init')";
     return nullptr;
   }
-  static std::unique_ptr<nt::runtime::BootedMachine> interim;
-  const auto images = dir / "images";
-  interim = nt::runtime::boot_machine(
-      [&](hw::Machine& machine, std::string& why) {
-        return hw::populate(machine, hw::default_population(images), why);
-      },
-      error);
-  booted_ = interim.get();
-  if (booted_ && trace_command_only) booted_->machine.bus().trace().clear();
+  // The process machine, so that torvik, loaded later, attaches to it.
+  if (!nt::runtime::use_machine_root(dir, error)) return nullptr;
+  booted_ = nt::runtime::process_machine();
+  if (!booted_) {
+    error = "the machine at " + dir.string() + " did not boot";
+    return nullptr;
+  }
+  if (trace_command_only) booted_->machine.bus().trace().clear();
   return booted_;
 }
 

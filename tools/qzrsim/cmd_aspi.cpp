@@ -94,7 +94,8 @@ int run(Session& session, Args& args) {
       .key("targets")
       .begin_array();
   Table table({"ID", "type", "vendor", "product", "route"});
-  for (std::uint8_t id = 0; id < 8; ++id) {
+  // With no host adapter there is no adapter 0 to ask: a client stops here.
+  for (std::uint8_t id = 0; adapters > 0 && id < 8; ++id) {
     SRB_ExecSCSICmd srb;
     std::uint8_t answer[36] = {};
     const std::uint8_t inquiry_cdb[6] = {0x12, 0, 0, 0, sizeof answer, 0};
@@ -139,7 +140,11 @@ int run(Session& session, Args& args) {
     std::printf("  manager \"%s\", adapter \"%s\"\n",
                 field(inquiry.HA_ManagerId, sizeof inquiry.HA_ManagerId).c_str(),
                 field(inquiry.HA_Identifier, sizeof inquiry.HA_Identifier).c_str());
-    std::fputs(table.text("  ").c_str(), stdout);
+    if (adapters > 0) {
+      std::fputs(table.text("  ").c_str(), stdout);
+    } else {
+      std::printf("no host adapter: torvik found no SCSI port with a scanner\n");
+    }
   }
   return adapters > 0 ? kExitOk : kExitFailed;
 }

@@ -904,4 +904,6 @@ int WINAPI GetDeviceCaps(HDC hdc, int index);
 }
 #endif
 
+#include "winreg.h"
+
 #endif /* NT_INCLUDE_WINDOWS_H */

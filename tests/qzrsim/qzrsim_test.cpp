@@ -152,6 +152,17 @@ TEST(QzrsimRoot, MachineThatCannotBeUsedExitsThreeWithOneLine) {
   EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
 }
 
+TEST(QzrsimRoot, InitFromABadSettingsFileLeavesNoRoot) {
+  Scratch scratch;
+  const fs::path settings = scratch.dir() / "bad.toml";
+  std::ofstream(settings) << "[[target]]\nid = 7\nkind = \"disk\"\n";
+  const Outcome init = scratch.qzrsim("init --from '" + settings.string() + "'");
+  EXPECT_EQ(init.code, 3);
+  EXPECT_THAT(init.err, HasSubstr("bad.toml:"));
+  EXPECT_EQ(std::count(init.err.begin(), init.err.end(), '\n'), 1) << init.err;
+  EXPECT_FALSE(fs::exists(scratch.root() / "machine.toml"));
+}
+
 // ---- Usage errors: exit 2 with the usage -------------------------------------
 
 TEST(QzrsimUsage, MistakesOnTheCommandLineExitTwo) {

@@ -92,7 +92,11 @@ int main(int argc, char** argv) {
       print_tool_usage(stdout);
       return kExitOk;
     }
-    if (option == "--machine" && words.size() > 1) {
+    if (option == "--machine") {
+      if (words.size() < 2) {
+        std::fprintf(stderr, "qzrsim: --machine needs a value\n");
+        return kExitUsage;
+      }
       session.choose_root(words[1]);
       words.erase(words.begin(), words.begin() + 2);
       continue;

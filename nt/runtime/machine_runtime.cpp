@@ -1,5 +1,7 @@
 #include "nt/runtime/machine_runtime.h"
 
+#include <windows.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -194,6 +196,14 @@ void load_miniports(BootedMachine& booted) {
   }
 }
 
+// Makes the machine the one this process's kernel32 and advapi32 calls reach.
+void install_services(BootedMachine& booted, std::string hive_path, bool holds_shutdown) {
+  io::install_namespace(&booted.device_namespace);
+  booted.advapi32 = std::make_unique<registry::Advapi32>(booted.hive, std::move(hive_path));
+  booted.advapi32->user_holds_shutdown_privilege = holds_shutdown;
+  registry::install(booted.advapi32.get());
+}
+
 }  // namespace
 
 BootedMachine::~BootedMachine() {
@@ -214,7 +224,7 @@ std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::str
     error = "the miniport started no adapter:\n" + booted->port_driver.format_logs();
     return nullptr;
   }
-  io::install_namespace(&booted->device_namespace);
+  install_services(*booted, {}, true);
   return booted;
 }
 
@@ -237,12 +247,13 @@ std::unique_ptr<BootedMachine> boot_root(std::unique_ptr<MachineRoot> root, std:
     booted->root.reset();  // nothing to save: the file is not ours to overwrite
     return nullptr;
   }
+  booted->hive_text_on_disk = booted->hive.text();
   booted->log("machine root " + r.dir().string() + ": seed " +
               std::to_string(settings.hardware.seed) + ", " +
               std::to_string(settings.targets.size()) + " targets, interrupt line " +
               std::to_string(settings.hardware.interrupt_line));
   load_miniports(*booted);
-  io::install_namespace(&booted->device_namespace);
+  install_services(*booted, r.hive_path().string(), settings.holds_shutdown_privilege);
   return booted;
 }
 
@@ -332,14 +343,30 @@ std::string format_machine_log(const BootedMachine& booted) {
 
 bool save_registry(BootedMachine& booted, std::string& error) {
   if (!booted.root) return true;
-  return booted.hive.save(booted.root->hive_path().string(), error);
+  std::string text = booted.hive.text();
+  if (text == booted.hive_text_on_disk) return true;
+  if (!booted.hive.save(booted.root->hive_path().string(), error)) return false;
+  booted.hive_text_on_disk = std::move(text);
+  return true;
 }
 
 bool shutdown_if_pending(BootedMachine& booted, std::string& report, std::string& error) {
   error.clear();
-  (void)booted;
-  (void)report;
-  return false;
+  if (!booted.advapi32 || !booted.advapi32->shutdown_pending()) return false;
+  const bool reboot = booted.advapi32->pending_shutdown()->reboot;
+  if (!booted.gone_down) booted.log(reboot ? "shutdown for a restart" : "shutdown");
+  booted.gone_down = true;
+  if (!booted.root) {
+    report = reboot ? "Windows NT restarts: the program ends (a built-in machine keeps no registry)"
+                    : "Windows NT shuts down: the program ends";
+    return true;
+  }
+  if (!save_registry(booted, error)) return true;
+  const std::string dir = booted.root->dir().string();
+  report = reboot ? "Windows NT restarts: the registry is saved, and the next program on " + dir +
+                        " boots the machine afresh from it"
+                  : "Windows NT shuts down: the registry of " + dir + " is saved";
+  return true;
 }
 
 bool builtin_population(hw::Machine& machine, std::string& error) {
@@ -371,6 +398,11 @@ bool& process_machine_started() {
   static bool started = false;
   return started;
 }
+// The process machine once it has booted; safe points look, never boot.
+BootedMachine*& booted_process_machine() {
+  static BootedMachine* booted = nullptr;
+  return booted;
+}
 
 }  // namespace
 
@@ -401,6 +433,7 @@ BootedMachine* process_machine() {
     }
     machine = root ? boot_root(std::move(root), error) : boot_machine(builtin_population, error);
     if (!machine) std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
+    booted_process_machine() = machine.get();
     return machine;
   }();
   return booted.get();
@@ -415,4 +448,42 @@ extern "C" void nt_runtime_attach_library(NT_DLL_ENTRY entry) {
   if (qzr::nt::runtime::attached().empty()) std::atexit(qzr::nt::runtime::detach_all);
   qzr::nt::runtime::attached().push_back(entry);
   entry(nullptr, DLL_PROCESS_ATTACH, nullptr);
+}
+
+extern "C" int nt_runtime_screen(int* width, int* height, int* platform) {
+  using namespace qzr::nt::runtime;
+  // Only a root has settings; a program on the built-in machine keeps the defaults.
+  const char* env = std::getenv("QZR_MACHINE");
+  if (!booted_process_machine() && !chosen_root() && !(env && *env)) return 0;
+  const BootedMachine* booted = process_machine();
+  if (!booted || !booted->root) return 0;
+  const MachineSettings& s = booted->settings;
+  *width = s.screen_width;
+  *height = s.screen_height;
+  switch (s.windows_version) {
+    case WindowsVersion::Nt4:
+      *platform = VER_PLATFORM_WIN32_NT;
+      break;
+    case WindowsVersion::Windows95:
+      *platform = VER_PLATFORM_WIN32_WINDOWS;
+      break;
+    case WindowsVersion::Win32s:
+      *platform = VER_PLATFORM_WIN32s;
+      break;
+  }
+  return 1;
+}
+
+extern "C" int nt_runtime_safe_point(void) {
+  using namespace qzr::nt::runtime;
+  BootedMachine* booted = booted_process_machine();
+  if (!booted) return 0;
+  std::string report, error;
+  if (!shutdown_if_pending(*booted, report, error)) return 0;
+  static bool reported = false;
+  if (!reported) {
+    reported = true;
+    std::fprintf(stderr, "%s\n", (error.empty() ? report : error).c_str());
+  }
+  return 1;
 }

@@ -31,6 +31,7 @@
 #include "hw/machine.h"
 #include "kernel32_io.h"
 #include "nt/io/device_namespace.h"
+#include "nt/registry/advapi32.h"
 #include "nt/registry/hive.h"
 #include "nt/runtime/machine_root.h"
 #include "nt/scsiport/port_driver.h"
@@ -57,8 +58,16 @@ struct BootedMachine {
   hw::Machine machine;
   scsiport::PortDriver port_driver;
   io::DeviceNamespace device_namespace{port_driver};
-  // In memory only for a built-in machine; a root's is saved at shutdown.
+  // In memory only for a built-in machine; a root's is saved at shutdown
+  // and when the machine goes away, as NT keeps registry writes.
   registry::Hive hive;
+  // The Reg*, token and shutdown calls of this process, over `hive`.
+  std::unique_ptr<registry::Advapi32> advapi32;
+  // The hive file's text as last read or written: an unchanged hive is
+  // not written again.
+  std::string hive_text_on_disk;
+  // Set once a pending shutdown has been carried out.
+  bool gone_down = false;
   std::vector<BootLogLine> boot_log;
 
   void log(std::string text) { boot_log.push_back({machine.clock().now_ns(), std::move(text)}); }
@@ -67,7 +76,7 @@ struct BootedMachine {
 using Population = std::function<bool(hw::Machine&, std::string& error)>;
 
 // Puts the devices on the bus, loads the miniport module and installs the
-// machine's namespace. Null with `error` set when any step fails.
+// machine's namespace and an in-memory registry. Null with `error` set when any step fails.
 std::unique_ptr<BootedMachine> boot_machine(const Population& populate, std::string& error);
 
 // Boots an opened root as described above and installs its device namespace
@@ -88,11 +97,12 @@ std::filesystem::path resolve_image_path(const std::filesystem::path& system_roo
 std::string format_machine_log(const BootedMachine& booted);
 
 // Called by tools and message loops at safe points (after a call returns,
-// between messages). With a shutdown pending it saves the hive of a root's
-// machine, puts the reason in `report` and returns true: the program should
-// end now. A root needs no other mark for its fresh boot: every program
-// boots its root afresh from the saved registry. False, with `error` empty,
-// when nothing is pending; `error` set when the hive could not be saved.
+// between messages). With a shutdown pending (InitiateSystemShutdownA) it
+// saves the hive of a root's machine, puts what happens in `report` and
+// returns true: the program should end now. A root needs no other mark for
+// its fresh boot: every program boots its root afresh from the saved
+// registry. False when nothing is pending. `error` is set (and true still
+// returned) when the hive could not be saved.
 bool shutdown_if_pending(BootedMachine& booted, std::string& report, std::string& error);
 
 // Writes a root's hive file (atomically); a built-in machine has none.
@@ -118,4 +128,15 @@ BootedMachine* process_machine();
 extern "C" {
 typedef BOOL (*NT_DLL_ENTRY)(HANDLE hModule, DWORD dwFunction, LPVOID lpNot);
 void nt_runtime_attach_library(NT_DLL_ENTRY entry);
+
+// Hooks the windowing stand-in reaches by weak reference, so that programs
+// without the runtime run on its defaults.
+// The screen size and the platform GetVersionExA reports (VER_PLATFORM_*)
+// of the process machine's root; 0, leaving the arguments alone, when the
+// process runs on no root.
+int nt_runtime_screen(int* width, int* height, int* platform);
+// A message loop's safe point: 1 when the process machine has gone down
+// (shutdown_if_pending, its report on standard error) and the program
+// should quit; 0 otherwise. Never boots a machine.
+int nt_runtime_safe_point(void);
 }

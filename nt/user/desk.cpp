@@ -14,8 +14,14 @@ namespace {
 uint64_t desks_made = 0;
 }
 
+// The machine root's screen and Windows version, when the program runs on
+// one (the runtime is linked in); the defaults otherwise.
+extern "C" __attribute__((weak)) int nt_runtime_screen(int* width, int* height, int* platform);
+
 Desk::Desk() : generation(++desks_made) {
-  screen.resize(800, 600, to_pixel(sys_color(COLOR_BACKGROUND)));
+  int width = 800, height = 600;
+  if (nt_runtime_screen) nt_runtime_screen(&width, &height, &version_platform);
+  screen.resize(width, height, to_pixel(sys_color(COLOR_BACKGROUND)));
 }
 
 Desk& Desk::get() {

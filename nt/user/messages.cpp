@@ -149,11 +149,20 @@ bool wait_for_something() {
 }
 
 // The queue's own order: posted messages, then input, then quit, then paint.
+// The runtime's safe point, when the program runs on a machine (weak: the
+// runtime may not be linked in).
+extern "C" __attribute__((weak)) int nt_runtime_safe_point(void);
+
 bool take_message(MSG* out, HWND filter, UINT first, UINT last, bool remove, bool allow_wait) {
   Desk& d = desk();
   // A bound on waiting rounds: every round either delivers or asks the idle
   // hook, which ends the session when it has nothing more to give.
   for (int round = 0; round < 1'000'000; ++round) {
+    // The machine went down (InitiateSystemShutdownA): the program quits.
+    if (!d.quit_posted && nt_runtime_safe_point && nt_runtime_safe_point()) {
+      d.quit_posted = true;
+      d.quit_code = 0;
+    }
     for (auto it = d.posted.begin(); it != d.posted.end(); ++it) {
       if (!filter_ok(*it, filter, first, last)) continue;
       *out = *it;

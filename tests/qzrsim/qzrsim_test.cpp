@@ -331,7 +331,7 @@ TEST_F(Installed, TraceWritesTheCommandsWaveform) {
   EXPECT_THAT(text, HasSubstr("$enddefinitions $end"));
   EXPECT_THAT(text, HasSubstr("BSY"));
   // The scanner's answer crosses the data lines: its type byte, 0x06.
-  EXPECT_THAT(text, HasSubstr("b110 "));
+  EXPECT_THAT(text, HasSubstr("b00000110 #"));
   // A command's trace, not the boot's: a few hundred changes, not thousands.
   const auto changes = std::count(text.begin(), text.end(), '#');
   EXPECT_GT(changes, 20);

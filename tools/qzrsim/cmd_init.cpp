@@ -29,7 +29,8 @@ int run(Session& session, Args& args) {
   args.finish();
   if (empty && from) throw UsageError{"--empty and --from exclude each other"};
   const auto dir = session.root();
-  if (dir.empty()) return fail(kExitMachine, "no machine root: give --machine DIR or set QZR_MACHINE");
+  if (dir.empty())
+    return fail(kExitMachine, "no machine root: give --machine DIR or set QZR_MACHINE");
   std::error_code ec;
   if (std::filesystem::exists(dir, ec) && !std::filesystem::is_empty(dir, ec)) {
     return fail(kExitFailed, dir.string() + " already exists and is not empty");

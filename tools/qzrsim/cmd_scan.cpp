@@ -62,7 +62,8 @@ int run(Session& session, Args& args) {
       .value(unsigned{port->interrupt_line()})
       .key("devices")
       .begin_array();
-  std::vector<std::string> header = {"ID", "LUN", "type", "vendor", "product", "rev", "class device"};
+  std::vector<std::string> header = {"ID",      "LUN", "type",        "vendor",
+                                     "product", "rev", "class device"};
   if (driver_state) {
     for (const char* column : {"driver type", "inquiry text", "BlockWriteDelay"}) {
       header.push_back(column);

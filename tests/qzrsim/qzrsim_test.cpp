@@ -117,11 +117,32 @@ TEST(QzrsimRoot, InstallWritesTheServiceKeyAndRestarts) {
   ASSERT_EQ(scratch.qzrsim("init").code, 0);
   const Outcome install = scratch.qzrsim("install");
   ASSERT_EQ(install.code, 0) << install.err;
-  EXPECT_THAT(install.out, HasSubstr("restart"));
+  EXPECT_THAT(install.out, HasSubstr("RestartWindowsNT: restart accepted"));
+  EXPECT_THAT(install.out, HasSubstr("the registry is saved"));
   const std::string hive = slurp(scratch.root() / "registry.reg");
   EXPECT_THAT(hive,
               HasSubstr("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\QZR6140]"));
   EXPECT_THAT(hive, HasSubstr("\"Tag\"=dword:00000011"));
+}
+
+TEST(QzrsimRoot, InstallWithoutTheShutdownPrivilegeKeepsTheEntriesForTheNextBoot) {
+  Scratch scratch;
+  ASSERT_EQ(scratch.qzrsim("init").code, 0);
+  const fs::path settings = scratch.root() / "machine.toml";
+  std::string text = slurp(settings);
+  const auto at = text.find("shutdown_privilege = true");
+  ASSERT_NE(at, std::string::npos);
+  text.replace(at, 25, "shutdown_privilege = false");
+  std::ofstream(settings, std::ios::trunc) << text;
+
+  const Outcome install = scratch.qzrsim("install");
+  EXPECT_EQ(install.code, 1);
+  EXPECT_THAT(install.err, HasSubstr("[Warning] AdjustTokenPrivileges enable failed."));
+  EXPECT_THAT(install.err, HasSubstr("RestartWindowsNT failed"));
+  // Whoever boots the machine next gets the driver.
+  const Outcome scan = scratch.qzrsim("scan");
+  EXPECT_EQ(scan.code, 0) << scan.err;
+  EXPECT_THAT(scan.out, HasSubstr("\\\\.\\scanner0"));
 }
 
 // ---- What the machine cannot be used for: exit 3, one clear line -----------

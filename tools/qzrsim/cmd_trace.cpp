@@ -37,6 +37,7 @@ int run(Session& session, Args& args) {
 
   const auto& trace = session.machine(error)->machine.bus().trace();
   if (!trace.write_vcd_file(words.front(), error)) return fail(kExitFailed, error);
+  std::fflush(stdout);
   std::fprintf(stderr, "bus trace: %llu changes written to %s\n",
                static_cast<unsigned long long>(trace.entries().size()), words.front().c_str());
   return code;

@@ -45,6 +45,11 @@ nt::scsiport::PortDevice* Session::port(std::string& error) {
 }
 
 int Session::finish(int code) {
+  if (!booted_) return code;
+  std::string report, error;
+  if (!nt::runtime::shutdown_if_pending(*booted_, report, error)) return code;
+  if (!error.empty()) return fail(kExitFailed, "the registry was not saved: " + error);
+  std::printf("%s\n", report.c_str());
   return code;
 }
 

@@ -230,6 +230,26 @@ TEST(QzrsimUsage, EveryCommandHasHelp) {
   EXPECT_THAT(tool.out, HasSubstr("Exit codes:"));
 }
 
+TEST(QzrsimRun, HandsTheRootAndTheScriptToTheProgram) {
+#ifndef QZRSIM_WINDOWED
+  GTEST_SKIP() << "windowed programs exist in the 64-bit build only";
+#endif
+  Scratch scratch;
+  ASSERT_EQ(scratch.qzrsim("init").code, 0);
+  // A stand-in program that shows what it was given and exits with its own code.
+  const fs::path program = scratch.dir() / "show-env";
+  std::ofstream(program) << "#!/bin/sh\necho \"$QZR_MACHINE|$QZR_DO|$QZR_SCREENSHOT\"\nexit 7\n";
+  fs::permissions(program, fs::perms::owner_all);
+  const Outcome run = scratch.qzrsim("run '" + program.string() +
+                                     "' --do menu:File/About... --do key:ESC --screenshot s.png");
+  EXPECT_EQ(run.code, 7);
+  EXPECT_EQ(run.out, scratch.root().string() + "|menu:File/About...;key:ESC|s.png\n");
+
+  const Outcome missing = scratch.qzrsim("run no-such-program");
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_THAT(missing.err, HasSubstr("no program 'no-such-program'"));
+}
+
 // ---- The installed default machine ----------------------------------------------
 
 TEST_F(Installed, ScanListsTheFiveDevicesWithTheDriversProfile) {

@@ -46,10 +46,11 @@ int run(Session& session, Args& args) {
   args.finish();
 
   std::string error;
-  if (!session.machine(error)) return fail(kExitMachine, error);
+  auto* booted = session.machine(error);
+  if (!booted) return fail(kExitMachine, error);
   auto* port = session.port(error);
   if (!port) return fail(kExitFailed, error);
-  auto& driver = session.machine(error)->port_driver;
+  const auto& driver = booted->port_driver;
   const auto* adapter = static_cast<const ADAPTER_EXTENSION*>(port->device_extension());
 
   JsonWriter out;

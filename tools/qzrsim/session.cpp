@@ -38,7 +38,9 @@ nt::scsiport::PortDevice* Session::port(std::string& error) {
   auto* booted = machine(error);
   if (!booted) return nullptr;
   if (booted->port_driver.port_count() == 0) {
-    error = "no SCSI port device: no miniport is loaded (install the driver with 'qzrsim install')";
+    error =
+        "no SCSI port device: no miniport started a board ('qzrsim log' says why; 'qzrsim "
+        "install' installs the driver)";
     return nullptr;
   }
   return &booted->port_driver.port(0);

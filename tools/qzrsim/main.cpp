@@ -32,7 +32,9 @@ constexpr const char* kToolOptions =
     "Exit codes:\n"
     "  0  success\n"
     "  1  the command ran and failed: no port device, a target that does not\n"
-    "     answer, a status other than GOOD, an ASPI error, a file not written\n"
+    "     answer, a status other than GOOD, an ASPI error, a file not written,\n"
+    "     init on a folder that is not empty; trace, log and run give the\n"
+    "     exit code of what they ran\n"
     "  2  usage error: unknown command or option, a missing or bad argument\n"
     "  3  the machine cannot be used: no root, root in use, bad settings, no boot\n";
 

@@ -33,6 +33,7 @@ constexpr const char* kUsage =
     "\n"
     "Exit 1 when there is no scanner or a command fails.\n";
 
+#ifdef QZRSIM_PNG
 constexpr unsigned kUnitsPerInch = 1200;
 constexpr unsigned kGlassWidthUnits = kUnitsPerInch * 85 / 10;
 constexpr unsigned kGlassLengthUnits = kUnitsPerInch * 117 / 10;
@@ -50,6 +51,8 @@ int step_failed(const char* step, const SRB_ExecSCSICmd& srb, ULONG status) {
   }
   return fail(kExitFailed, text);
 }
+
+#endif
 
 int run(Session& session, Args& args) {
   const auto dpi_text = args.option("--dpi");
@@ -71,6 +74,8 @@ int run(Session& session, Args& args) {
   }
 #ifndef QZRSIM_PNG
   (void)session;
+  (void)composition;
+  (void)bits;
   return fail(kExitFailed, "scanimage writes PNG files, which this 32-bit build cannot");
 #else
   std::string error;

@@ -154,6 +154,12 @@ std::size_t Advapi32::open_keys() const {
       std::count_if(keys_.begin(), keys_.end(), [](const auto& k) { return k.has_value(); }));
 }
 
+std::vector<DWORD> Advapi32::token_accesses() const {
+  std::vector<DWORD> accesses;
+  for (const Token& t : tokens_) accesses.push_back(t.access);
+  return accesses;
+}
+
 bool Advapi32::flush(std::string& error) {
   if (hive_path_.empty()) return true;
   return hive_.save(hive_path_, error);

@@ -89,6 +89,8 @@ class Advapi32 {
   bool privilege_enabled(DWORD luid) const;
   std::size_t open_keys() const;
   unsigned set_value_calls() const { return set_value_calls_; }
+  // The access asked for by each OpenProcessToken that succeeded, in order.
+  std::vector<DWORD> token_accesses() const;
   // Writes the hive to its file (atomically); true when there is no file.
   bool flush(std::string& error);
 

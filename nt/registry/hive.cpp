@@ -541,4 +541,21 @@ bool Hive::save(const std::string& path, std::string& error) const {
   return true;
 }
 
+std::optional<std::uint32_t> read_dword(const Key& key, std::string_view name) {
+  const Value* value = key.find_value(name);
+  if (value == nullptr || value->type != kRegDword || value->data.size() != 4) return std::nullopt;
+  return static_cast<std::uint32_t>(value->data[0]) |
+         static_cast<std::uint32_t>(value->data[1]) << 8 |
+         static_cast<std::uint32_t>(value->data[2]) << 16 |
+         static_cast<std::uint32_t>(value->data[3]) << 24;
+}
+
+std::optional<std::string> read_string(const Key& key, std::string_view name) {
+  const Value* value = key.find_value(name);
+  if (value == nullptr || (value->type != kRegSz && value->type != kRegExpandSz))
+    return std::nullopt;
+  std::string text(value->data.begin(), value->data.end());
+  return text.substr(0, text.find('\0'));
+}
+
 }  // namespace qzr::nt::registry

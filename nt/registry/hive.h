@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,5 +124,11 @@ class Hive {
  private:
   std::vector<std::unique_ptr<Key>> roots_;
 };
+
+// Typed reads for the machine's own use (boot reads the service keys):
+// a REG_DWORD of 4 bytes; a REG_SZ or REG_EXPAND_SZ up to its first zero
+// (unexpanded). Nothing for a missing value or another type.
+std::optional<std::uint32_t> read_dword(const Key& key, std::string_view name);
+std::optional<std::string> read_string(const Key& key, std::string_view name);
 
 }  // namespace qzr::nt::registry

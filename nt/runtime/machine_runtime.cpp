@@ -67,31 +67,22 @@ std::string hex32(std::uint32_t value) {
 // A value read as the service loader reads it; a wrong type is a reason.
 std::optional<std::uint32_t> dword_value(const registry::Key& key, const char* name,
                                          std::string& why) {
-  const registry::Value* value = key.find_value(name);
-  if (!value) {
+  if (!key.find_value(name)) {
     why = std::string("no ") + name + " value";
     return std::nullopt;
   }
-  if (value->type != registry::kRegDword || value->data.size() != 4) {
-    why = std::string(name) + " is not a REG_DWORD";
-    return std::nullopt;
-  }
-  return std::uint32_t{value->data[0]} | std::uint32_t{value->data[1]} << 8 |
-         std::uint32_t{value->data[2]} << 16 | std::uint32_t{value->data[3]} << 24;
+  auto value = registry::read_dword(key, name);
+  if (!value) why = std::string(name) + " is not a REG_DWORD";
+  return value;
 }
 
+// Nothing, with `why` empty, for a missing value.
 std::optional<std::string> string_value(const registry::Key& key, const char* name,
                                         std::string& why) {
-  const registry::Value* value = key.find_value(name);
-  if (!value) return std::nullopt;
-  if (value->type != registry::kRegSz && value->type != registry::kRegExpandSz) {
-    why = std::string(name) + " is not a string";
-    return std::nullopt;
-  }
-  std::string text(value->data.begin(), value->data.end());
-  // The terminating zero (and anything a careless writer left after it).
-  if (auto end = text.find('\0'); end != std::string::npos) text.resize(end);
-  return text;
+  if (!key.find_value(name)) return std::nullopt;
+  auto value = registry::read_string(key, name);
+  if (!value) why = std::string(name) + " is not a string";
+  return value;
 }
 
 struct Service {
@@ -306,7 +297,7 @@ fs::path resolve_image_path(const fs::path& system_root, const std::string& imag
   return at;
 }
 
-std::string format_machine_log(const BootedMachine& booted) {
+std::string format_machine_log(BootedMachine& booted) {
   struct Line {
     hw::TimeNs time_ns;
     std::string text;
@@ -333,6 +324,10 @@ std::string format_machine_log(const BootedMachine& booted) {
     std::string text = format_time(d.time_ns) + " debug " + std::to_string(d.level) + ": " + d.text;
     if (d.text.empty() || d.text.back() != '\n') text += '\n';
     lines.push_back({d.time_ns, std::move(text)});
+  }
+  for (const hw::GuestError& e : booted.machine.guest_errors().entries()) {
+    lines.push_back(
+        {e.time_ns, format_time(e.time_ns) + " guest error: " + e.device + ": " + e.what + "\n"});
   }
   std::stable_sort(lines.begin(), lines.end(),
                    [](const Line& a, const Line& b) { return a.time_ns < b.time_ns; });

@@ -92,9 +92,9 @@ std::unique_ptr<BootedMachine> boot_root(std::unique_ptr<MachineRoot> root, std:
 std::filesystem::path resolve_image_path(const std::filesystem::path& system_root,
                                          const std::string& image_path, std::string& why);
 
-// The boot log and the port driver's logs (driver errors, error log, debug
-// lines) in one text, in time order.
-std::string format_machine_log(const BootedMachine& booted);
+// The boot log, the port driver's logs (driver errors, error log, debug
+// lines) and the machine's guest errors in one text, in time order.
+std::string format_machine_log(BootedMachine& booted);
 
 // Called by tools and message loops at safe points (after a call returns,
 // between messages). With a shutdown pending (InitiateSystemShutdownA) it

@@ -340,6 +340,25 @@ TEST(HiveTree, NamesMatchWithoutCaseAndKeepTheirCaseAndPlace) {
   EXPECT_EQ(hive.find_key("HKEY_LOCAL_MACHINE\\System\\Missing"), nullptr);
 }
 
+TEST(HiveTree, TypedReadsTakeOnlyTheirOwnTypes) {
+  Hive hive;
+  Key* key = hive.create_key("HKEY_LOCAL_MACHINE\\S");
+  hive.set_value(*key, "Tag", kRegDword, {0x11, 0, 0, 0});
+  hive.set_value(*key, "Short", kRegDword, {0x11, 0});
+  hive.set_value(*key, "Image", kRegExpandSz, sz("\\SystemRoot\\x.sys"));
+  hive.set_value(*key, "Group", kRegSz, {'S', 'C', 0, 'x', 0});
+  hive.set_value(*key, "Bare", kRegSz, bytes("abc"));
+  hive.set_value(*key, "Bin", kRegBinary, {1, 0, 0, 0});
+  EXPECT_EQ(read_dword(*key, "tag"), 0x11u);
+  EXPECT_EQ(read_dword(*key, "Short"), std::nullopt);
+  EXPECT_EQ(read_dword(*key, "Bin"), std::nullopt);
+  EXPECT_EQ(read_dword(*key, "Missing"), std::nullopt);
+  EXPECT_EQ(read_string(*key, "Image"), "\\SystemRoot\\x.sys");
+  EXPECT_EQ(read_string(*key, "Group"), "SC");
+  EXPECT_EQ(read_string(*key, "Bare"), "abc");
+  EXPECT_EQ(read_string(*key, "Tag"), std::nullopt);
+}
+
 TEST(HiveTree, RefusesPathsAndNamesItCouldNotWriteBack) {
   Hive hive;
   std::string error;

@@ -117,6 +117,19 @@ TEST_F(BootTest, TheRegisteredMiniportFindsTheDefaultBus) {
             std::string::npos)
       << log;
   EXPECT_TRUE(booted->machine.guest_errors().entries().empty());
+  // One log in time order: the scan's debug lines fall between the loading
+  // and DriverEntry's return, a later guest error after both.
+  booted->machine.guest_errors().record("qzr6140", "a stray read");
+  const std::string merged = format_machine_log(*booted);
+  const auto loading = merged.find("boot: service qzr6140: loading");
+  const auto debug = merged.find("] debug ");
+  const auto returned = merged.find("boot: service qzr6140: DriverEntry returned");
+  const auto guest = merged.find("] guest error: qzr6140: a stray read");
+  ASSERT_NE(debug, std::string::npos) << merged;
+  ASSERT_NE(guest, std::string::npos) << merged;
+  EXPECT_LT(loading, debug) << merged;
+  EXPECT_LT(debug, returned) << merged;
+  EXPECT_LT(returned, guest) << merged;
 
   HANDLE port = CreateFileA("\\\\.\\scsi0:", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_EXISTING, 0, nullptr);

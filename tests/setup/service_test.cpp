@@ -216,6 +216,7 @@ TEST_F(Setup, RestartOutcomes) {
 
 TEST_F(Setup, AnAcceptedRestartIsImmediateForcedSilentAndReboots) {
   ASSERT_TRUE(RestartWindowsNT());
+  EXPECT_EQ(advapi_.token_accesses(), std::vector<DWORD>{TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY});
   ASSERT_TRUE(advapi_.shutdown_pending());
   const auto& request = *advapi_.pending_shutdown();
   EXPECT_TRUE(request.reboot);

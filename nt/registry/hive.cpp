@@ -346,6 +346,19 @@ std::string Hive::text() const {
 }
 
 bool Hive::load(const std::string& path, std::string& error) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    error = path + ": cannot open: " + std::strerror(errno);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = path + ": not a regular file";
+    return false;
+  }
+  if (static_cast<std::uintmax_t>(info.st_size) > kMaxFileBytes) {
+    error = path + ": not read: larger than " + std::to_string(kMaxFileBytes) + " bytes";
+    return false;
+  }
   std::ifstream in(path, std::ios::binary);
   if (!in) {
     error = path + ": cannot open: " + std::strerror(errno);

@@ -16,7 +16,8 @@
 //   one terminating zero are written "quoted" (\\ and \" escaped); a
 //   4-byte REG_DWORD as dword:xxxxxxxx; everything else as hex(type):
 //   (hex: for REG_BINARY), with long lines continued by ",\" and a line
-//   indented by two spaces, no line longer than 80 columns.
+//   indented by two spaces, no line longer than 80 columns unless a long
+//   value name leaves no room.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +41,10 @@ inline constexpr std::uint32_t kRegMultiSz = 7;
 inline constexpr std::size_t kMaxKeyNameBytes = 255;
 inline constexpr std::size_t kMaxValueNameBytes = 16383;
 inline constexpr std::size_t kMaxKeyDepth = 512;
-// Ours: larger values belong in files, as Windows advises.
+// Ours: larger values belong in files, as Windows advises; a hive file
+// larger than kMaxFileBytes is refused rather than read.
 inline constexpr std::size_t kMaxValueBytes = 1024 * 1024;
+inline constexpr std::size_t kMaxFileBytes = 64 * 1024 * 1024;
 
 struct Value {
   std::string name;  // empty: the key's default value

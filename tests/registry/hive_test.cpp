@@ -256,11 +256,15 @@ TEST(HiveFile, MalformedFileNamesFileAndLineAndChangesNothing) {
   }
 }
 
-TEST(HiveFile, MissingFileIsAnErrorNamingIt) {
-  Hive hive;
-  std::string error;
-  EXPECT_FALSE(hive.load("/nonexistent/qzr/registry.reg", error));
-  EXPECT_NE(error.find("/nonexistent/qzr/registry.reg"), std::string::npos);
+TEST(HiveFile, UnreadableFileIsAnErrorNamingIt) {
+  TempDir dir;
+  for (const std::string& path :
+       {std::string("/nonexistent/qzr/registry.reg"), dir.path().string()}) {
+    Hive hive;
+    std::string error;
+    EXPECT_FALSE(hive.load(path, error)) << path;
+    EXPECT_EQ(error.rfind(path + ":", 0), 0u) << error;
+  }
 }
 
 TEST(HiveSave, FailedWriteLeavesTheOldFileAndNoTemporary) {

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -76,20 +77,17 @@ class Scratch {
 class Installed : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    scratch_ = new Scratch;
+    scratch_ = std::make_unique<Scratch>();
     const Outcome init = scratch_->qzrsim("init");
     ASSERT_EQ(init.code, 0) << init.err;
     const Outcome install = scratch_->qzrsim("install");
     ASSERT_EQ(install.code, 0) << install.err;
   }
-  static void TearDownTestSuite() {
-    delete scratch_;
-    scratch_ = nullptr;
-  }
+  static void TearDownTestSuite() { scratch_.reset(); }
   static Outcome qzrsim(const std::string& args) { return scratch_->qzrsim(args); }
-  static Scratch* scratch_;
+  static std::unique_ptr<Scratch> scratch_;
 };
-Scratch* Installed::scratch_ = nullptr;
+std::unique_ptr<Scratch> Installed::scratch_;
 
 // ---- The root's life: init, the driver not yet installed, install ----------
 

@@ -412,26 +412,35 @@ bool use_machine_root(const fs::path& dir, std::string& error) {
   return true;
 }
 
-BootedMachine* process_machine() {
+BootedMachine* boot_process_machine(std::string& error) {
+  static std::string boot_error;
   static std::unique_ptr<BootedMachine> booted = [] {
     process_machine_started() = true;
-    std::string error;
     std::unique_ptr<BootedMachine> machine;
     std::unique_ptr<MachineRoot> root = std::move(chosen_root());
     const char* env = std::getenv("QZR_MACHINE");
     if (!root && env && *env) {
-      root = MachineRoot::open(env, error);
-      if (!root) {
-        std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
-        return machine;
-      }
+      root = MachineRoot::open(env, boot_error);
+      if (!root) return machine;
     }
-    machine = root ? boot_root(std::move(root), error) : boot_machine(builtin_population, error);
-    if (!machine) std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
+    machine = root ? boot_root(std::move(root), boot_error)
+                   : boot_machine(builtin_population, boot_error);
     booted_process_machine() = machine.get();
     return machine;
   }();
+  error = boot_error;
   return booted.get();
+}
+
+BootedMachine* process_machine() {
+  static bool reported = false;
+  std::string error;
+  BootedMachine* booted = boot_process_machine(error);
+  if (!booted && !reported) {
+    reported = true;
+    std::fprintf(stderr, "machine did not boot: %s\n", error.c_str());
+  }
+  return booted;
 }
 
 }  // namespace qzr::nt::runtime

@@ -120,8 +120,12 @@ bool use_machine_root(const std::filesystem::path& dir, std::string& error);
 
 // The process's machine, booted on first use: from the root given to
 // use_machine_root, else from $QZR_MACHINE when set, else with the built-in
-// devices. Null when it could not boot (the reason goes to standard error).
+// devices. Null when it could not boot (the reason goes to standard error,
+// once).
 BootedMachine* process_machine();
+// The same for a tool that reports the reason itself: null with `error`
+// set when the machine did not boot; nothing is printed.
+BootedMachine* boot_process_machine(std::string& error);
 
 }  // namespace qzr::nt::runtime
 

@@ -203,7 +203,7 @@ class Fields {
     const toml::node* node = get(key);
     if (!node) return true;
     const auto* array = node->as_array();
-    if (!array || !array->is_array_of_tables()) {
+    if (!array || (!array->empty() && !array->is_array_of_tables())) {
       return fail(*node, key, "must be a list of tables ([[" + key_name(key) + "]])");
     }
     for (const auto& element : *array) out.push_back(element.as_table());
@@ -562,6 +562,8 @@ bool parse_settings(std::string_view text, const std::string& file_name,
     error = file_name + ":" + std::to_string(failure.source().begin.line) + ":" +
             std::to_string(failure.source().begin.column) + ": " +
             std::string(failure.description());
+    // One line, whatever the parser's wording.
+    std::replace(error.begin(), error.end(), '\n', ' ');
     return false;
   }
   Context context{file_name, base_dir, {}};

@@ -122,7 +122,12 @@ TEST_F(ProcessMachineTest, ABusyRootIsReportedAndNothingBoots) {
   ASSERT_TRUE(held) << error;
   in_child([&]() -> const char* {
     ::setenv("QZR_MACHINE", root_dir().c_str(), 1);
-    return process_machine() == nullptr ? nullptr : "a busy root booted";
+    std::string error;
+    if (boot_process_machine(error) != nullptr) return "a busy root booted";
+    if (error.find(" is in use by process " + std::to_string(::getppid())) == std::string::npos) {
+      return "the reason is not given";
+    }
+    return process_machine() == nullptr ? nullptr : "a second call booted";
   });
 }
 

@@ -75,6 +75,8 @@ TEST(MachineSettings, DefaultTextIsTheDefaultMachine) {
   MachineSettings empty;
   ASSERT_TRUE(parse_settings(empty_settings_text(), "machine.toml", "/r", empty, error)) << error;
   EXPECT_TRUE(empty.targets.empty());
+  ASSERT_TRUE(parse_settings("target = []\n", "machine.toml", "/r", empty, error)) << error;
+  EXPECT_TRUE(empty.targets.empty());
   EXPECT_EQ(empty.hardware.interrupt_line, 11);
 }
 
@@ -161,6 +163,8 @@ TEST(MachineSettings, EachMistakeIsOneLineWithFileLineAndKey) {
   const std::string disk = kDisk;
   const BadCase cases[] = {
       {"syntax", "[machine\nseed = 1\n", "m.toml:1:9: "},
+      {"key given twice", "[machine]\nseed = 1\nseed = 2\n",
+       "m.toml:3:8: Error while parsing key-value pair: cannot redefine existing integer 'seed'"},
       {"unknown top-level key", "colour = 3\n", "m.toml:1:1: colour: unknown key"},
       {"typo in a table", "[machine]\nsed = 2\n", "m.toml:2:1: machine.sed: unknown key"},
       {"wrong type", "[machine]\nseed = \"one\"\n",

@@ -311,6 +311,11 @@ VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension
   UCHAR targetId = Srb->TargetId;
 
   Adapter->ActiveLu = LuExtension;
+  /* The command phase loads the working pointer, but a target may show a
+   * data phase before it, or break off the command: until then it must
+   * point at this request's data, not where an earlier request left it. */
+  Adapter->CurrentDataPointer = LuExtension->SavedDataPointer;
+  Adapter->CurrentDataLength = LuExtension->SavedDataLength;
 
   if (!KLV528xArbitrate(Adapter)) {
     Srb->SrbStatus = SRB_STATUS_BUSY;

@@ -41,6 +41,10 @@
  * in several phases of at most 4095 blocks each.
  * A reselection we answer but cannot resume is aborted (ATN, ABORT) so
  * that the target leaves the bus free for the others.
+ * A write the target cuts short (to disconnect, inside a block or not) is
+ * resumed at the first byte the target did not take: the block counter and,
+ * in the write direction, SWAP_CONTROL's count of bytes taken from the
+ * oldest held block say exactly how far the send got.
  * A request that ends GOOD with bytes left unmoved completes as
  * SRB_STATUS_DATA_OVERRUN with DataTransferLength cut to the bytes moved.
  * No register value is cached: each test reads the port again, and each
@@ -307,6 +311,11 @@ VOID KLV528xStartExecution(PADAPTER_EXTENSION Adapter, PLU_EXTENSION LuExtension
   UCHAR targetId = Srb->TargetId;
 
   Adapter->ActiveLu = LuExtension;
+  /* The command phase loads the working pointer, but a target may show a
+   * data phase before it, or break off the command: until then it must
+   * point at this request's data, not where an earlier request left it. */
+  Adapter->CurrentDataPointer = LuExtension->SavedDataPointer;
+  Adapter->CurrentDataLength = LuExtension->SavedDataLength;
 
   if (!KLV528xArbitrate(Adapter)) {
     Srb->SrbStatus = SRB_STATUS_BUSY;
@@ -1227,21 +1236,38 @@ BOOLEAN ForceSwarpWrite(PADAPTER_EXTENSION Adapter) {
   return TRUE;
 }
 
-VOID KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved) {
-  /* The full buffer held two blocks the target never took: count them as
-   * not sent. Never move back before the start of the request's data. */
-  PSCSI_REQUEST_BLOCK srb = Adapter->ActiveLu->CurrentSrb;
-  ULONG back = 2 * QZR_BLOCK_BYTES;
-  (void)BlocksNotMoved;
+/* A send the target ended early (to disconnect, say) can leave data in the
+ * host buffer that never went out, and the pointer must come back to the
+ * first byte the target did not take: any fixed guess sends data twice or
+ * skips it. The block counter still counts every block not fully taken -
+ * the BlocksNotMoved never handed to the board and the ones the buffer
+ * holds - and, in the write direction, SWAP_CONTROL gives the bytes of the
+ * oldest held block the target did take. Only the low byte of the counter
+ * is needed: at most two blocks are held. PaddingBytes is the padding of a
+ * partial last block handed over, which is no data. FALSE when the count
+ * cannot be (more blocks held than the buffer has, or than were handed
+ * over): what the target got is then unknown. */
+BOOLEAN KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved, ULONG BlocksHanded,
+                          ULONG PaddingBytes) {
+  PUCHAR base = Adapter->BaseIoAddress;
+  UCHAR count = KLV528xReadRegister(base, BLOCK_COUNT_LOW);
+  ULONG held = (ULONG)(UCHAR)(count - (UCHAR)BlocksNotMoved);
+  ULONG taken;
+  ULONG unsent;
 
-  if (srb != NULL) {
-    ULONG sent = (ULONG)(Adapter->CurrentDataPointer - (PUCHAR)srb->DataBuffer);
-    if (back > sent) {
-      back = sent;
-    }
+  if (held > QZR_HOST_BUFFER_BLOCKS || held > BlocksHanded) {
+    return FALSE;
   }
-  Adapter->CurrentDataPointer -= back;
-  Adapter->CurrentDataLength += back;
+  if (held == 0) {
+    return TRUE;
+  }
+  taken = KLV528xReadRegister(base, SWAP_CONTROL) & SWAP_VALID_BYTES;
+  unsent = held * QZR_BLOCK_BYTES - taken;
+  /* A target that took the padding as well has taken all the data. */
+  unsent = unsent > PaddingBytes ? unsent - PaddingBytes : 0;
+  Adapter->CurrentDataPointer -= unsent;
+  Adapter->CurrentDataLength += unsent;
+  return TRUE;
 }
 
 BOOLEAN KLV528xReadDataBlock(PADAPTER_EXTENSION Adapter) {
@@ -1321,6 +1347,7 @@ BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter) {
   UCHAR delay = 0;
   ULONG blocks;
   BOOLEAN partial;
+  ULONG padding = 0; /* of a partial last block handed over */
 
   Adapter->CurrentPhase = CURRENT_PHASE_BLOCK_WRITE;
   blocks = KLV528xBlocksToProgram(Adapter->CurrentDataLength);
@@ -1357,9 +1384,11 @@ BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter) {
       if (status & NCR5380_ENABLE) {
         status = KLV528xReadRegister(base, BOARD_STATUS);
         if (status & BUFFER_BUSY) {
-          /* The target stopped taking data with the buffer full: the two
-           * blocks it held go again after reselection. */
-          KLV528xFixPointer(Adapter, blocks - block);
+          /* The target stopped taking data with the buffer full: what it
+           * did not take goes again after reselection. */
+          if (!KLV528xFixPointer(Adapter, blocks - block, block, 0)) {
+            return FALSE;
+          }
           KLV528xSaveDataPointer(Adapter);
           return DisableDMA(Adapter, DMA_WRITE);
         }
@@ -1370,6 +1399,7 @@ BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter) {
     }
 
     if (block == blocks - 1 && partial) {
+      padding = QZR_BLOCK_BYTES - Adapter->CurrentDataLength;
       (void)ForceSwarpWrite(Adapter);
       break;
     }
@@ -1383,6 +1413,11 @@ BOOLEAN KLV528xWriteDataBlock(PADAPTER_EXTENSION Adapter) {
   }
 
   if (!WAIT_5380_ENABLE(base)) {
+    return FALSE;
+  }
+  /* Every block is handed over, but a target may still have stopped before
+   * the last ones went out, or inside a block. */
+  if (!KLV528xFixPointer(Adapter, 0, blocks, padding)) {
     return FALSE;
   }
   if (!DisableDMA(Adapter, DMA_WRITE)) {

@@ -116,6 +116,7 @@
 #define QZR_INQUIRY_TEXT_BYTES 28 /* vendor 8, product 16, revision 4 */
 #define QZR_BLOCK_BYTES 128
 #define QZR_BLOCK_ULONGS 32
+#define QZR_HOST_BUFFER_BLOCKS 2 /* slots of the host buffer */
 
 /* ---- Per-logical-unit record -------------------------------------------- */
 
@@ -298,7 +299,8 @@ BOOLEAN EnableDMA(PUCHAR BaseIoAddress, UCHAR Direction, ULONG Blocks);
 BOOLEAN DisableDMA(PADAPTER_EXTENSION Adapter, UCHAR Direction);
 BOOLEAN ForceSwarp(PADAPTER_EXTENSION Adapter);
 BOOLEAN ForceSwarpWrite(PADAPTER_EXTENSION Adapter);
-VOID KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved);
+BOOLEAN KLV528xFixPointer(PADAPTER_EXTENSION Adapter, ULONG BlocksNotMoved, ULONG BlocksHanded,
+                          ULONG PaddingBytes);
 
 /* Low-level port access */
 BOOLEAN KLV528xOutByte(PUCHAR BaseIoAddress, UCHAR Byte);

@@ -102,6 +102,11 @@ bool HostBuffer::open_at_start() const {
   return index >= 0 && slots_[index].fill == 0;
 }
 
+std::uint8_t HostBuffer::oldest_taken() const {
+  const int index = oldest_handed();
+  return index >= 0 ? static_cast<std::uint8_t>(slots_[index].consumed) : 0;
+}
+
 std::uint8_t HostBuffer::force_swap() {
   const int index = open_slot();
   if (index < 0) return 0;

@@ -46,6 +46,8 @@ class HostBuffer {
   bool oldest_at_start() const;
   // Whether the producer's next byte starts a slot.
   bool open_at_start() const;
+  // Bytes the consumer has taken from the oldest handed slot (0 if none).
+  std::uint8_t oldest_taken() const;
 
   // Hands the slot being filled over as it stands, after any full slots
   // already handed; returns its valid bytes (0-127), or 0 with nothing

@@ -236,6 +236,11 @@ void Qzr6140Board::block_count_high_write(std::uint8_t value) {
                                             (block_count_ & 0x00FF));
 }
 
+std::uint8_t Qzr6140Board::swap_control_read() const {
+  if (dir_in_) return swap_valid_bytes_;
+  return buffer_.oldest_taken() & board::swap::VALID_BYTES_MASK;
+}
+
 void Qzr6140Board::swap_control_write(std::uint8_t value) {
   if (value == board::swap::NORMAL) return;
   if (value != board::swap::FORCE) {

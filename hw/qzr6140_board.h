@@ -23,8 +23,18 @@
 // - NCR5380_ENABLE reads 1 whenever the engine is not running.
 // - BOARD_RESET acts at each write that sets it; while it stays set the
 //   engine cannot be armed.
-// - A read of SWAP_CONTROL gives the valid bytes of the last forced swap
-//   since arming (0 if none).
+// - In the read direction (DIR_IN set) a read of SWAP_CONTROL gives the
+//   valid bytes of the last forced swap since arming (0 if none).
+// - In the write direction (DIR_IN clear) a read of SWAP_CONTROL gives, in
+//   bits 6-0, how many bytes of the oldest slot queued for the bus the
+//   target has already acknowledged (0-127; 0 with no slot queued). It is
+//   the bus side's byte address within the slot, which the board keeps
+//   anyway to address its slot memory. With the block counter (blocks not
+//   yet fully acknowledged) it tells software exactly how far a send got
+//   when the target changes phase in the middle of a block, as it does to
+//   disconnect; without it a cut inside a block cannot be resumed at the
+//   right byte. The value stays readable after the engine stops, until the
+//   next arming empties the buffer.
 // - BLOCK_COUNT_HIGH reads 0 in bits 3-0.
 #pragma once
 
@@ -102,7 +112,7 @@ class Qzr6140Board final : public PciFunction, private Ncr5380Host {
     return static_cast<std::uint8_t>((block_count_ >> 4) & board::BLOCK_COUNT_HIGH_MASK);
   }
   void block_count_high_write(std::uint8_t value);
-  std::uint8_t swap_control_read() const { return swap_valid_bytes_; }
+  std::uint8_t swap_control_read() const;
   void swap_control_write(std::uint8_t value);
   void buffer_access_write(std::uint8_t value);
   void never_accessed(const char* access, std::uint32_t offset, bool write);

@@ -1,4 +1,6 @@
 // Starting a request on the bus, and handing it back at command complete.
+#include <vector>
+
 #include "tests/driver/driver_fixture.h"
 
 namespace qzr::driver_test {
@@ -68,6 +70,38 @@ TEST_F(StartExecutionTest, ATargetThatGoesBusFreeAfterSelectionEndsTheRequestWit
   EXPECT_EQ(port.notifications(),
             (std::vector<Notification>{{RequestComplete, &request}, {NextRequest, nullptr}}));
   EXPECT_EQ(port.count(Call::CompleteRequest), 0u);
+}
+
+// A target that shows Data In right after selection, with no command phase:
+// the data goes to this request's buffer, never to where the adapter's
+// working pointer was left by an earlier request.
+TEST_F(StartExecutionTest, DataBeforeAnyCommandGoesToTheRequestsOwnBuffer) {
+  std::vector<UCHAR> earlier(128, 0xEE);
+  adapter.CurrentDataPointer = earlier.data();
+  adapter.CurrentDataLength = 128;
+  std::vector<UCHAR> data(128, 0);
+  request.DataBuffer = data.data();
+  request.DataTransferLength = 128;
+  lu.SavedDataPointer = data.data();
+  lu.SavedDataLength = 128;
+  win_arbitration();
+  // Bus free to arbitrate; BSY to the selection; Message Out for IDENTIFY
+  // and its REQ falling; then Data In until the block has moved.
+  port.answer(CURRENT_SCSI_BUS_STATUS,
+              {0x00, 0x46, 0x78, 0x78, 0x78, 0x58, 0x64, 0x64, 0x64, 0x64, 0x64, 0x64});
+  port.echo_writes(INITIATOR_COMMAND);
+  port.answer(BOARD_STATUS, {DIR_IN | INT_ENABLE});
+  port.set_default(BOARD_STATUS, NCR5380_ENABLE | DIR_IN | INT_ENABLE);
+  std::vector<UCHAR> sent(128);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<UCHAR>(i + 1);
+  port.answer_buffer_bytes(sent);
+
+  KLV528xStartExecution(&adapter, &lu, &request);
+
+  EXPECT_EQ(data, sent);
+  EXPECT_EQ(earlier, std::vector<UCHAR>(128, 0xEE));
+  // The target then went bus free without a status.
+  EXPECT_EQ(port.log_entries(), (std::vector<LogEntry>{{&request, 0, 1, 0, SP_PROTOCOL_ERROR, 6}}));
 }
 
 // ---- Completion ------------------------------------------------------------------

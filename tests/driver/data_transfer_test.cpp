@@ -1,5 +1,7 @@
 // Data phases: the scanner's byte-by-byte writes and the block transfers
 // through the host buffer, with the board scripted register by register.
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "tests/driver/driver_fixture.h"
@@ -67,6 +69,13 @@ class TransferTest : public DriverTest {
 
   std::vector<UCHAR> buffer;
 };
+
+// A register value as the record prints it.
+std::string hex(UCHAR value) {
+  char text[8];
+  std::snprintf(text, sizeof text, "0x%02x", value);
+  return text;
+}
 
 std::vector<UCHAR> pattern(std::size_t length, UCHAR first) {
   std::vector<UCHAR> bytes(length);
@@ -376,6 +385,7 @@ TEST_F(TransferTest, ShortWriteGoesAsOnePaddedBlock) {
   adapter.BlockWriteDelay[1] = 16;
   board_status({kWriteRoom}, kWriteDone);
   port.answer(TARGET_COMMAND, {LAST_BYTE_SEND});
+  port.answer(SWAP_CONTROL, {100});  // the target took the data, not the padding
   port.set_default(CURRENT_SCSI_BUS_STATUS, 0x6C);
 
   EXPECT_EQ(KLV528xWriteDataBlock(&adapter), TRUE);
@@ -385,7 +395,9 @@ TEST_F(TransferTest, ShortWriteGoesAsOnePaddedBlock) {
              Lines{"BLOCK_COUNT_LOW <- 0x01", "BLOCK_COUNT_LOW -> 0x01", "BOARD_STATUS -> 0x10",
                    "stall 16", "BUFFER_ACCESS <- 0x22", "buffer write HOST_BUFFER_PORT x32",
                    "BUFFER_ACCESS <- 0x20", "BOARD_STATUS -> 0x90",
-                   // the count reads 0: wait for the last byte to leave the chip
+                   // how far the send got: the padded block is still counted
+                   "BLOCK_COUNT_LOW -> 0x01", "SWAP_CONTROL -> 0x64",
+                   // nothing left: wait for the last byte to leave the chip
                    "BLOCK_COUNT_LOW -> 0x01", "TCR -> 0x80", "CSBS -> 0x6c"} +
              kEndSequence));
   const Event& move = port.events()[kEnableWrite.size() + 5];
@@ -401,21 +413,98 @@ TEST_F(TransferTest, ShortWriteGoesAsOnePaddedBlock) {
   EXPECT_EQ(adapter.CurrentPhase, CURRENT_PHASE_BLOCK_WRITE);
 }
 
-TEST_F(TransferTest, WriteCutShortWithTheBufferFullSendsTheHeldBlocksAgain) {
+// A target that stops taking data with both slots full: the pointer goes back
+// to the first byte it did not take, as the block counter and SWAP_CONTROL
+// place it, so that exactly that data goes again after reselection.
+struct CutCase {
+  const char* name;
+  UCHAR count;  // BLOCK_COUNT_LOW once the engine stopped (8 programmed, 4 handed)
+  UCHAR taken;  // SWAP_CONTROL: bytes of the oldest held block taken
+  BOOLEAN result;
+  std::size_t moved;
+};
+
+const CutCase kCuts[] = {
+    {"TwoWholeBlocksHeld", 6, 0, TRUE, 256},
+    {"CutInsideTheOldestHeldBlock", 6, 72, TRUE, 328},
+    // More held than the buffer has: what the target got is unknown.
+    {"ImpossibleCount", 8, 0, FALSE, 512},
+};
+
+class WriteCutTest : public TransferTest, public ::testing::WithParamInterface<CutCase> {};
+
+TEST_P(WriteCutTest, BacksUpToTheFirstByteNotTaken) {
+  const CutCase& c = GetParam();
   give_request(1024);
   board_status(
       {kWriteRoom, kWriteRoom, kWriteRoom, kWriteRoom, kWriteFull, kWriteStopped, kWriteStopped},
       kWriteStopped);
+  port.answer(BLOCK_COUNT_LOW, {0x08, c.count, c.count});
+  port.answer(SWAP_CONTROL, {c.taken});
   port.set_default(CURRENT_SCSI_BUS_STATUS, 0x7C);  // the target went to Message In
+
+  EXPECT_EQ(KLV528xWriteDataBlock(&adapter), c.result);
+
+  EXPECT_EQ(port.count(Call::BufferWrite), 4u);
+  EXPECT_EQ(adapter.CurrentDataPointer, buffer.data() + c.moved);
+  EXPECT_EQ(adapter.CurrentDataLength, 1024 - c.moved);
+  if (!c.result) {
+    EXPECT_EQ(port.count(Call::PortWrite, TARGET_COMMAND), 1u);  // no end sequence
+    return;
+  }
+  expect_pointers(c.moved, 1024 - c.moved);
+  Lines lines = port.lines();
+  EXPECT_EQ(Lines(lines.end() - kEndSequence.size() - 4, lines.end()),
+            (Lines{"BLOCK_COUNT_LOW -> 0x06", "SWAP_CONTROL -> " + hex(c.taken),
+                   "BLOCK_COUNT_LOW -> 0x06", "CSBS -> 0x7c"} +
+             kEndSequence));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, WriteCutTest, ::testing::ValuesIn(kCuts),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Every block handed over, and then the target changed phase: to Status
+// with all of it, or to disconnect before the last blocks went out.
+struct WriteEndCase {
+  const char* name;
+  std::size_t length;
+  UCHAR count;  // BLOCK_COUNT_LOW once the engine stopped
+  UCHAR taken;  // SWAP_CONTROL
+  std::size_t moved;
+};
+
+const WriteEndCase kWriteEnds[] = {
+    {"AllTaken", 512, 0, 0, 512},
+    {"StoppedWithTwoBlocksHeld", 512, 2, 0, 256},
+    {"StoppedInsideTheLastHeldBlock", 512, 1, 100, 484},
+    // 300 bytes: the last block holds 44 bytes of data and 84 of padding.
+    {"PartialLastBlockTaken", 300, 1, 44, 300},
+    {"StoppedInsideThePartialLastBlock", 300, 1, 20, 276},
+    {"StoppedBeforeThePartialLastBlock", 300, 2, 100, 228},
+    {"PaddingTakenToo", 300, 0, 0, 300},
+};
+
+class WriteEndTest : public TransferTest, public ::testing::WithParamInterface<WriteEndCase> {};
+
+TEST_P(WriteEndTest, CountsOnlyWhatTheTargetTook) {
+  const WriteEndCase& c = GetParam();
+  give_request(c.length);
+  const UCHAR blocks = static_cast<UCHAR>((c.length + 127) / 128);
+  board_status(std::vector<UCHAR>(blocks, kWriteRoom), kWriteDone);
+  port.answer(BLOCK_COUNT_LOW, {blocks, c.count, c.count});
+  port.answer(SWAP_CONTROL, {c.taken});
+  port.set_default(TARGET_COMMAND, LAST_BYTE_SEND);
+  port.set_default(CURRENT_SCSI_BUS_STATUS, 0x7C);
 
   EXPECT_EQ(KLV528xWriteDataBlock(&adapter), TRUE);
 
-  EXPECT_EQ(port.count(Call::BufferWrite), 4u);
-  expect_pointers(256, 768);
-  Lines lines = port.lines();
-  EXPECT_EQ(Lines(lines.end() - kEndSequence.size() - 2, lines.end()),
-            (Lines{"BLOCK_COUNT_LOW -> 0x08", "CSBS -> 0x7c"} + kEndSequence));
+  EXPECT_EQ(port.count(Call::BufferWrite), static_cast<std::size_t>(blocks));
+  expect_pointers(c.moved, c.length - c.moved);
+  EXPECT_EQ(port.count(Call::PortRead, SWAP_CONTROL), c.count == 0 ? 0u : 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cases, WriteEndTest, ::testing::ValuesIn(kWriteEnds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TransferTest, WriteCutShortNeverMovesBeforeTheRequestsData) {
   // A board that claims a full buffer before anything was handed over.
@@ -432,6 +521,7 @@ TEST_F(TransferTest, WriteBeyondTheBlockCounterIsSplitIntoPhases) {
   const std::size_t length = QZR_MAX_BLOCKS * 128 + 100;
   give_request(length);
   board_status(std::vector<UCHAR>(QZR_MAX_BLOCKS, kWriteRoom), kWriteDone);
+  port.answer(BLOCK_COUNT_LOW, {0xFF, 0x00, 0x00});  // read back, then terminal count
   port.set_default(TARGET_COMMAND, LAST_BYTE_SEND);
 
   EXPECT_EQ(KLV528xWriteDataBlock(&adapter), TRUE);

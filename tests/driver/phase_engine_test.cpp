@@ -160,7 +160,8 @@ TEST_F(EngineTest, DiskWritesGoThroughTheHostBufferInBlocks) {
     return index < 4 ? INT_ENABLE : NCR5380_ENABLE | INT_ENABLE;
   });
   port.set_default(TARGET_COMMAND, LAST_BYTE_SEND);
-  port.echo_writes(BLOCK_COUNT_LOW);
+  // Loaded with the 4 blocks, then at terminal count once they went out.
+  port.on_read(BLOCK_COUNT_LOW, [](std::uint64_t index) -> UCHAR { return index == 0 ? 4 : 0; });
 
   KLV528xRunPhase(&adapter);
 

@@ -230,10 +230,15 @@ TEST(BoardBlockWrite, FullPaddedAndCutShort) {
     bool terminal_count;
     std::uint16_t count_left;
     bool buffer_busy_after;  // no free slot once the engine stopped
+    // SWAP_CONTROL in the write direction: bytes of the oldest held slot
+    // the target took. With the count it places the cut to the byte.
+    std::uint8_t taken_of_held;
   } cases[] = {
-      {"full", 384, 384, 3, true, 0, false},
-      {"padded last block", 100, 100, 1, false, 1, false},
-      {"cut short, both slots full", 256, 50, 2, false, 2, true},
+      {"full", 384, 384, 3, true, 0, false, 0},
+      {"padded last block", 100, 100, 1, false, 1, false, 100},
+      {"cut short, both slots full", 256, 50, 2, false, 2, true, 50},
+      {"cut inside the second block", 256, 200, 2, false, 1, false, 72},
+      {"cut at a block boundary", 384, 256, 3, false, 1, false, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -256,6 +261,7 @@ TEST(BoardBlockWrite, FullPaddedAndCutShort) {
     EXPECT_EQ((rig.rd(reg::TARGET_COMMAND) & tcr::LAST_BYTE_SENT) != 0, c.terminal_count);
     EXPECT_EQ(rig.read_block_count(), c.count_left);
     EXPECT_EQ((rig.rd(board::BOARD_STATUS) & board::status::BUFFER_BUSY) != 0, c.buffer_busy_after);
+    EXPECT_EQ(rig.rd(board::SWAP_CONTROL), c.taken_of_held);
     EXPECT_EQ(rig.finish_command(), (std::vector<std::uint8_t>{0x00, 0x00}));
     EXPECT_TRUE(rig.errors.empty()) << rig.errors.format();
   }

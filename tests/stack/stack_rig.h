@@ -4,11 +4,10 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <filesystem>
-
-#include <unistd.h>
 #include <fstream>
 #include <span>
 #include <string>
@@ -90,7 +89,8 @@ struct StackRig {
   hw::Machine machine;
   PortDriver port_driver;
 
-  explicit StackRig(const PortSettings& port = {}) : port_driver(machine, port) {}
+  explicit StackRig(const PortSettings& port = {}, const hw::MachineSettings& settings = {})
+      : machine(settings), port_driver(machine, port) {}
 
   // Populates the bus, then loads the miniport (the scan runs inside).
   void start(std::span<const hw::TargetConfig> targets) {

@@ -16,6 +16,7 @@
 #include "hw/targets/scan_window.h"
 #include "hw/targets/scanner.h"
 #include "nt/runtime/machine_runtime.h"
+#include "tools/common/aspi_exec_request.h"
 #include "torvik.h"
 
 namespace qzr::nt::runtime {
@@ -62,15 +63,7 @@ class AspiRig {
   }
 
   ULONG send(UCHAR target, std::vector<UCHAR> cdb, UCHAR* buffer, ULONG bytes, bool in) {
-    std::memset(&srb_, 0, sizeof srb_);
-    srb_.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb_.SRB_Flags = in ? SRB_DIR_IN : SRB_DIR_OUT;
-    srb_.SRB_Target = target;
-    srb_.SRB_BufLen = bytes;
-    srb_.SRB_BufPointer = buffer;
-    srb_.SRB_SenseLen = 14;
-    srb_.SRB_CDBLen = static_cast<UCHAR>(cdb.size());
-    std::memcpy(srb_.CDBByte, cdb.data(), cdb.size());
+    qzr::tools::fill_exec_request(srb_, target, cdb.data(), cdb.size(), buffer, bytes, in);
     return SendASPI32Command(reinterpret_cast<LPSRB>(&srb_));
   }
 

@@ -13,6 +13,7 @@
 #include "hw/targets/scan_window.h"
 #include "hw/targets/scanner.h"
 #include "tests/aspi_stack/stack_fixture.h"
+#include "tools/common/aspi_exec_request.h"
 #include "torvik.h"
 
 // Last: its register names are macros that would clash with the model's.
@@ -84,15 +85,7 @@ class SetWindowTransfer : public Stack {
 
   ULONG send(std::vector<std::uint8_t> cdb, std::uint8_t* buffer, ULONG bytes, bool in) {
     SRB_ExecSCSICmd srb;
-    std::memset(&srb, 0, sizeof srb);
-    srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-    srb.SRB_Flags = in ? SRB_DIR_IN : SRB_DIR_OUT;
-    srb.SRB_Target = kScannerId;
-    srb.SRB_BufLen = bytes;
-    srb.SRB_BufPointer = buffer;
-    srb.SRB_SenseLen = 14;
-    srb.SRB_CDBLen = static_cast<UCHAR>(cdb.size());
-    std::memcpy(srb.CDBByte, cdb.data(), cdb.size());
+    qzr::tools::fill_exec_request(srb, kScannerId, cdb.data(), cdb.size(), buffer, bytes, in);
     return SendASPI32Command(reinterpret_cast<LPSRB>(&srb));
   }
   ULONG set_window(std::vector<std::uint8_t>& parameters) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "tools/common/aspi_exec_request.h"
 #include "tools/qzrsim/text.h"
 
 namespace qzr::qzrsim {
@@ -56,15 +57,7 @@ std::string aspi_status_name(unsigned status) {
 ULONG aspi_exec(const AspiLibrary& aspi, SRB_ExecSCSICmd& srb, std::uint8_t id,
                 const std::uint8_t* cdb, std::size_t cdb_bytes, std::uint8_t* buffer, ULONG bytes,
                 bool data_in) {
-  std::memset(&srb, 0, sizeof srb);
-  srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
-  srb.SRB_Flags = data_in ? SRB_DIR_IN : SRB_DIR_OUT;
-  srb.SRB_Target = id;
-  srb.SRB_BufLen = bytes;
-  srb.SRB_BufPointer = buffer;
-  srb.SRB_SenseLen = sizeof srb.SenseArea;
-  srb.SRB_CDBLen = static_cast<UCHAR>(cdb_bytes);
-  std::memcpy(srb.CDBByte, cdb, cdb_bytes);
+  tools::fill_exec_request(srb, id, cdb, cdb_bytes, buffer, bytes, data_in, sizeof srb.SenseArea);
   return aspi.SendASPI32Command(reinterpret_cast<LPSRB>(&srb));
 }
 

@@ -21,10 +21,7 @@ class ScanThroughTorvik : public Stack {
  protected:
   void SetUp() override {
     Stack::SetUp();
-    NumberOfHostAdapters = 0;
-    TheSannerWithHostAdapterNo = 0;
-    ScannerSCSIID = 0;
-    ASSERT_EQ(DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr), 1);
+    ASSERT_NO_FATAL_FAILURE(attach_torvik());
     ASSERT_EQ(ScannerSCSIID, kScannerId);
   }
 

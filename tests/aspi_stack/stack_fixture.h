@@ -11,6 +11,7 @@
 
 #include "hw/population.h"
 #include "nt/runtime/machine_runtime.h"
+#include "torvik.h"
 
 namespace qzr::aspi_stack_test {
 
@@ -55,6 +56,15 @@ class Stack : public ::testing::Test {
     }
   }
   nt::scsiport::PortDevice& port() { return booted_->port_driver.port(0); }
+
+  // Runs torvik's process-attach discovery again on this machine, from the
+  // zeroed state a freshly loaded library has.
+  static void attach_torvik() {
+    NumberOfHostAdapters = 0;
+    TheSannerWithHostAdapterNo = 0;
+    ScannerSCSIID = 0;
+    ASSERT_EQ(DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr), 1);
+  }
 
   std::unique_ptr<nt::runtime::BootedMachine> booted_;
 };

@@ -15,10 +15,7 @@ class TorvikStack : public Stack {
  protected:
   void SetUp() override {
     Stack::SetUp();
-    NumberOfHostAdapters = 0;
-    TheSannerWithHostAdapterNo = 0;
-    ScannerSCSIID = 0;
-    ASSERT_EQ(DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr), 1);
+    ASSERT_NO_FATAL_FAILURE(attach_torvik());
   }
 
   ULONG execute(UCHAR target, std::uint8_t opcode, std::span<std::uint8_t> buffer,

@@ -64,15 +64,6 @@ class BootTest : public RootFixture {
     ASSERT_TRUE(hive.save(file, error)) << error;
   }
 
-  std::unique_ptr<BootedMachine> boot() {
-    std::string error;
-    auto root = MachineRoot::open(root_dir(), error);
-    EXPECT_TRUE(root) << error;
-    auto booted = boot_root(std::move(root), error);
-    EXPECT_TRUE(booted) << error;
-    return booted;
-  }
-
   static std::string log_text(const BootedMachine& booted) {
     std::string text;
     for (const auto& line : booted.boot_log) text += line.text + "\n";

@@ -7,8 +7,12 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
+
+#include "nt/runtime/machine_root.h"
+#include "nt/runtime/machine_runtime.h"
 
 namespace qzr::nt::runtime {
 
@@ -24,6 +28,18 @@ class RootFixture : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(scratch_); }
 
   std::filesystem::path root_dir() const { return scratch_ / "root"; }
+
+  // Opens the root (taking its lock) and boots it; null after a failed
+  // expectation naming the reason.
+  std::unique_ptr<BootedMachine> boot() {
+    std::string error;
+    auto root = MachineRoot::open(root_dir(), error);
+    EXPECT_TRUE(root) << error;
+    if (!root) return nullptr;
+    auto booted = boot_root(std::move(root), error);
+    EXPECT_TRUE(booted) << error;
+    return booted;
+  }
   const std::filesystem::path& scratch() const { return scratch_; }
 
   static std::string read_file(const std::filesystem::path& path) {

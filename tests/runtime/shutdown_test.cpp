@@ -15,15 +15,6 @@ namespace {
 
 class ShutdownTest : public RootFixture {
  protected:
-  std::unique_ptr<BootedMachine> boot() {
-    std::string error;
-    auto root = MachineRoot::open(root_dir(), error);
-    EXPECT_TRUE(root) << error;
-    auto booted = boot_root(std::move(root), error);
-    EXPECT_TRUE(booted) << error;
-    return booted;
-  }
-
   static void write_marker(const char* data) {
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Qzr\\Marker", &key), ERROR_SUCCESS);

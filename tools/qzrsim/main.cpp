@@ -75,8 +75,8 @@ int run_command_line(Session& session, std::vector<std::string> words) {
     if (auto root = args.option("--machine")) session.choose_root(*root);
     return command->run(session, args);
   } catch (const UsageError& mistake) {
-    std::fprintf(stderr, "qzrsim %s: %s\n%s", command->name, mistake.message.c_str(),
-                 command->usage);
+    std::fprintf(stderr, "qzrsim %s: %s\nTry 'qzrsim %s --help'.\n", command->name,
+                 mistake.message.c_str(), command->name);
     return kExitUsage;
   }
 }
@@ -103,8 +103,7 @@ int main(int argc, char** argv) {
       words.erase(words.begin(), words.begin() + 2);
       continue;
     }
-    std::fprintf(stderr, "qzrsim: unknown option '%s'\n", option.c_str());
-    print_tool_usage(stderr);
+    std::fprintf(stderr, "qzrsim: unknown option '%s'\nTry 'qzrsim --help'.\n", option.c_str());
     return kExitUsage;
   }
   if (words.empty()) {
@@ -114,8 +113,7 @@ int main(int argc, char** argv) {
   try {
     return session.finish(run_command_line(session, std::move(words)));
   } catch (const UsageError& mistake) {
-    std::fprintf(stderr, "qzrsim: %s\n", mistake.message.c_str());
-    print_tool_usage(stderr);
+    std::fprintf(stderr, "qzrsim: %s\nTry 'qzrsim --help'.\n", mistake.message.c_str());
     return kExitUsage;
   }
 }

@@ -894,6 +894,8 @@ int WINAPI SetMapMode(HDC hdc, int mode);
 BOOL WINAPI DPtoLP(HDC hdc, LPPOINT points, int count);
 BOOL WINAPI LPtoDP(HDC hdc, LPPOINT points, int count);
 int WINAPI GetDeviceCaps(HDC hdc, int index);
+#define HORZSIZE 4
+#define VERTSIZE 6
 #define HORZRES 8
 #define VERTRES 10
 #define BITSPIXEL 12

@@ -103,7 +103,10 @@ struct Dc {
   int bk_mode = OPAQUE;
   COLORREF bk_color = RGB(255, 255, 255), text_color = RGB(0, 0, 0);
   int map_mode = MM_TEXT;
-  POINT pos{0, 0};
+  // Logical units per `map_den` device pixels, and the y direction, as the
+  // map mode set them (no origins: SetViewportOrgEx is not offered).
+  int map_num = 1, map_den = 1, map_sign_y = 1;
+  POINT pos{0, 0};  // logical coordinates
 };
 
 struct WindowClass {
@@ -285,6 +288,10 @@ void fill_rect(Dc* d, const Rect& r, uint32_t pixel);  // logical coordinates
 void draw_icon(Dc* d, int x, int y, GdiObject* icon);
 HGDIOBJ stock(int index);
 void draw_edge_raised(Dc* d, const Rect& r, bool pressed);
+// Logical to device coordinates (relative to the DC's origin) by its map mode.
+POINT to_device(const Dc* d, int x, int y);
+// A logical rectangle in device coordinates, corners ordered.
+Rect to_device(const Dc* d, const Rect& logical);
 
 // fonts.cpp
 std::shared_ptr<FontFace> open_face(const std::string& face, int height, int weight, bool italic);

@@ -42,6 +42,39 @@ void notify_parent(Window* w, UINT event) {
        reinterpret_cast<LPARAM>(w->handle));
 }
 
+// WM_DESTROY goes to a window before its children, all of them before any
+// WM_NCDESTROY.
+void send_destroy(Window* w) {
+  HWND h = w->handle;
+  w->destroying = true;
+  if (desk().capture == w) desk().capture = nullptr;
+  send(w, WM_DESTROY, 0, 0);
+  Window* again = desk().window(h);
+  if (!again) return;
+  std::vector<HWND> kids;
+  for (Window* c : again->children) kids.push_back(c->handle);
+  for (HWND k : kids)
+    if (Window* c = desk().window(k)) send_destroy(c);
+}
+
+// WM_NCDESTROY children first, then the window is gone.
+void free_window(Window* w) {
+  Desk& d = desk();
+  HWND h = w->handle;
+  // Bounded by the children present: a child created during WM_NCDESTROY
+  // of a sibling is freed too, one unlinked per round.
+  for (size_t round = 0; round < 100'000 && !w->children.empty(); ++round)
+    free_window(w->children.front());
+  if (d.focus == w) d.focus = nullptr;
+  if (d.capture == w) d.capture = nullptr;
+  if (d.active == w) d.active = nullptr;
+  send(w, WM_NCDESTROY, 0, 0);
+  unlink(w);
+  if (w->menu && !(w->style & WS_CHILD)) DestroyMenu(w->menu);
+  std::erase_if(d.posted, [&](const MSG& m) { return m.hwnd == h; });
+  d.remove_window(w);
+}
+
 }  // namespace
 
 WindowClass* find_class(const char* name) {
@@ -315,20 +348,18 @@ BOOL WINAPI DestroyWindow(HWND h) {
     SetWindowPos(h, nullptr, 0, 0, 0, 0,
                  SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  if (d.capture == w) d.capture = nullptr;
+  if (!d.window(h)) return TRUE;
   // Windows it owns go first.
   std::vector<HWND> owned;
   for (Window* t : d.top_level)
     if (t->owner == w) owned.push_back(t->handle);
   for (HWND o : owned) DestroyWindow(o);
+  // Only the window being destroyed tells its parent; children that go
+  // with it do not.
   notify_parent(w, WM_DESTROY);
-  send(w, WM_DESTROY, 0, 0);
-  // WM_DESTROY goes to the parent before its children; WM_NCDESTROY after them.
-  while (!w->children.empty()) {
-    Window* c = w->children.front();
-    if (!DestroyWindow(c->handle)) w->children.erase(w->children.begin());
-  }
-  if (d.focus == w || (d.focus && top_level_of(d.focus) == w && !w->parent)) d.focus = nullptr;
+  if (!d.window(h)) return TRUE;
+  send_destroy(w);
+  if (!d.window(h)) return TRUE;
   if (d.active == w) {
     d.active = nullptr;
     Window* next = w->owner;
@@ -343,11 +374,7 @@ BOOL WINAPI DestroyWindow(HWND h) {
       set_focus(next);
     }
   }
-  send(w, WM_NCDESTROY, 0, 0);
-  unlink(w);
-  if (w->menu && !(w->style & WS_CHILD)) DestroyMenu(w->menu);
-  std::erase_if(d.posted, [&](const MSG& m) { return m.hwnd == h; });
-  d.remove_window(w);
+  free_window(w);
   return TRUE;
 }
 

@@ -87,24 +87,41 @@ TEST_F(MessagesTest, ChildCreationNotifiesTheParentAfterTheChildIsReady) {
   EXPECT_EQ(5, GetDlgCtrlID(child));
 }
 
+// Every WM_DESTROY, parent first, comes before any WM_NCDESTROY, children
+// first; children that go with their parent send it no WM_PARENTNOTIFY,
+// a child destroyed alone does.
 TEST_F(MessagesTest, CloseDestroysParentFirstAndFinishesChildrenFirst) {
   HWND parent = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
-  HWND child = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "Recorder", "", WS_CHILD, 0, 0, 5, 5, parent,
-                               nullptr, instance_, nullptr);
+  auto child = [&](int id) {
+    return CreateWindowExA(0, "Recorder", "", WS_CHILD | WS_VISIBLE, 0, 0, 5, 5, parent,
+                           reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), instance_, nullptr);
+  };
+  HWND first = child(1), second = child(2), alone = child(3);
+  auto seen = [&] {
+    std::vector<std::pair<HWND, UINT>> out;
+    for (const auto& l : g_log)
+      if (l.msg == WM_DESTROY || l.msg == WM_NCDESTROY || l.msg == WM_CLOSE ||
+          l.msg == WM_PARENTNOTIFY)
+        out.push_back({l.hwnd, l.msg});
+    g_log.clear();
+    return out;
+  };
+  using Seen = std::vector<std::pair<HWND, UINT>>;
   take();
+  DestroyWindow(alone);
+  EXPECT_EQ((Seen{{parent, WM_PARENTNOTIFY}, {alone, WM_DESTROY}, {alone, WM_NCDESTROY}}), seen());
   SendMessageA(parent, WM_CLOSE, 0, 0);
-  std::vector<std::pair<bool, UINT>> seen;
-  for (const auto& l : g_log)
-    if (l.msg == WM_DESTROY || l.msg == WM_NCDESTROY || l.msg == WM_CLOSE)
-      seen.push_back({l.hwnd == parent, l.msg});
-  std::vector<std::pair<bool, UINT>> want = {{true, WM_CLOSE},
-                                             {true, WM_DESTROY},
-                                             {false, WM_DESTROY},
-                                             {false, WM_NCDESTROY},
-                                             {true, WM_NCDESTROY}};
-  EXPECT_EQ(want, seen);
+  EXPECT_EQ((Seen{{parent, WM_CLOSE},
+                  {parent, WM_DESTROY},
+                  {first, WM_DESTROY},
+                  {second, WM_DESTROY},
+                  {first, WM_NCDESTROY},
+                  {second, WM_NCDESTROY},
+                  {parent, WM_NCDESTROY}}),
+            seen());
   EXPECT_FALSE(IsWindow(parent));
-  EXPECT_FALSE(IsWindow(child));
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_FALSE(IsWindow(second));
   MSG m;
   EXPECT_FALSE(GetMessageA(&m, nullptr, 0, 0));
   EXPECT_EQ(7u, m.wParam);

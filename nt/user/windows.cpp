@@ -265,7 +265,11 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
   w->cls = cls;
   w->style = style;
   w->ex_style = ex_style;
-  if (ex_style & WS_EX_DLGMODALFRAME) w->ex_style |= WS_EX_WINDOWEDGE;
+  // An overlapped window always gets a caption and clips its siblings,
+  // whatever style it asked for (the creation record keeps the asked one).
+  if (!(style & (WS_CHILD | WS_POPUP))) w->style |= WS_CAPTION | WS_CLIPSIBLINGS;
+  if ((ex_style & WS_EX_DLGMODALFRAME) || (w->style & (WS_DLGFRAME | WS_THICKFRAME)))
+    w->ex_style |= WS_EX_WINDOWEDGE;
   w->proc = cls->proc;
   w->instance = instance;
   w->extra.assign(cls->wnd_extra, 0);

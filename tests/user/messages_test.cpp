@@ -127,6 +127,34 @@ TEST_F(MessagesTest, CloseDestroysParentFirstAndFinishesChildrenFirst) {
   EXPECT_EQ(7u, m.wParam);
 }
 
+// Windows gives every overlapped window a caption, so the installer's
+// WS_DLGFRAME-only window has a title bar above its client area.
+TEST_F(MessagesTest, OverlappedWindowsAlwaysHaveACaption) {
+  struct Case {
+    const char* what;
+    DWORD style;
+    bool caption;
+    int client_height;  // of a 200-pixel-high window
+  } cases[] = {
+      {"overlapped with a dialog frame", WS_DLGFRAME, true, 200 - 2 * 3 - 19},
+      {"overlapped with nothing", 0, true, 200 - 2 * 3 - 19},
+      {"popup with a dialog frame", WS_POPUP | WS_DLGFRAME, false, 200 - 2 * 3},
+      {"plain popup", WS_POPUP, false, 200},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HWND h = main_window(c.style);
+    ASSERT_NE(nullptr, h);
+    DWORD style = static_cast<DWORD>(GetWindowLongA(h, GWL_STYLE));
+    EXPECT_EQ(c.caption, (style & WS_CAPTION) == WS_CAPTION);
+    EXPECT_EQ(!(c.style & WS_POPUP), (style & WS_CLIPSIBLINGS) != 0);
+    RECT rc;
+    GetClientRect(h, &rc);
+    EXPECT_EQ(c.client_height, rc.bottom);
+    DestroyWindow(h);
+  }
+}
+
 TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
   HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   take();

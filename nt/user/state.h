@@ -164,11 +164,22 @@ struct Window {
 };
 
 struct InputEvent {
-  enum class Kind { mouse_down, mouse_up, mouse_move, key_down, key_up, character } kind;
+  // tick: nothing happens but the passing of time (a scripted wait).
+  enum class Kind { mouse_down, mouse_up, mouse_move, key_down, key_up, character, tick } kind;
   int x = 0, y = 0;
   int key = 0;
   bool alt = false;
   uint32_t time_ms = 0;
+};
+
+// A timer runs on the message time: it falls due `elapse_ms` after it was
+// set or last delivered.
+struct Timer {
+  HWND hwnd = nullptr;
+  UINT_PTR id = 0;
+  UINT elapse_ms = 0;
+  uint32_t due_ms = 0;
+  TIMERPROC proc = nullptr;
 };
 
 struct Module {
@@ -210,7 +221,9 @@ class Desk {
   std::deque<InputEvent> input;
   uint32_t time_ms = 0;  // virtual message time
   POINT cursor_pos{0, 0};
-  MSG last_down{};  // for double clicks
+  std::vector<Timer> timers;
+  UINT_PTR next_thread_timer = 0x7FF0;  // ids SetTimer picks for window-less timers
+  MSG last_down{};                      // for double clicks
   bool last_down_valid = false;
 
   Pixels screen;
@@ -279,6 +292,7 @@ void run_until_idle();
 std::optional<InputEvent> wait_raw_input();
 bool dispatch_input(const InputEvent& ev);
 void run_modal_loop(Window* dialog);
+void kill_timers(HWND window);
 
 // gdi.cpp
 HDC make_window_dc(Window* w, bool whole_window, const Rect* paint_clip);

@@ -176,6 +176,61 @@ TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
   EXPECT_EQ((std::vector<UINT>{WM_USER + 2, WM_USER + 3}), order);
 }
 
+std::vector<std::pair<UINT_PTR, DWORD>> g_timer_calls;
+void CALLBACK timer_proc(HWND, UINT, UINT_PTR id, DWORD time) {
+  g_timer_calls.push_back({id, time});
+}
+
+// Timers run on message time: each falls due its period after it was set
+// or last delivered, after posted messages and paints, before input that
+// arrives later; a window-less timer with a procedure calls it instead.
+TEST_F(MessagesTest, TimersFallDueOnMessageTimeAfterEverythingElse) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  take();
+  g_timer_calls.clear();
+  DWORD t0 = static_cast<DWORD>(GetMessageTime());
+  EXPECT_EQ(5u, SetTimer(h, 5, 100, nullptr));
+  UINT_PTR thread_timer = SetTimer(nullptr, 0, 250, timer_proc);
+  EXPECT_NE(0u, thread_timer);
+  EXPECT_EQ(0u, SetTimer(reinterpret_cast<HWND>(0x4321), 1, 100, nullptr));
+  PostMessageA(h, WM_USER + 2, 0, 0);
+  qzr::user::Script script;
+  script.wait(350).run([&] {
+    EXPECT_TRUE(KillTimer(h, 5));
+    EXPECT_FALSE(KillTimer(h, 5));
+  });
+  script.wait(500);
+  qzr::user::play(&script);
+  std::vector<std::pair<UINT, DWORD>> seen;
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0)) {
+    if (m.message == WM_TIMER || m.message == WM_PAINT || m.message == WM_USER + 2)
+      seen.push_back({m.message, m.time - t0});
+    DispatchMessageA(&m);
+  }
+  EXPECT_EQ((std::vector<std::pair<UINT, DWORD>>{{WM_USER + 2, 0},
+                                                 {WM_PAINT, 0},
+                                                 {WM_TIMER, 100},
+                                                 {WM_TIMER, 200},
+                                                 {WM_TIMER, 250},
+                                                 {WM_TIMER, 300},
+                                                 {WM_TIMER, 500},
+                                                 {WM_TIMER, 750}}),
+            seen);
+  // The window-less timer's messages went to its procedure, not the window.
+  EXPECT_EQ((std::vector<std::pair<UINT_PTR, DWORD>>{
+                {thread_timer, t0 + 250}, {thread_timer, t0 + 500}, {thread_timer, t0 + 750}}),
+            g_timer_calls);
+  std::vector<UINT> window_timers;
+  for (const auto& l : g_log)
+    if (l.msg == WM_TIMER) window_timers.push_back(l.msg);
+  EXPECT_EQ(3u, window_timers.size());
+  // A destroyed window's timers go with it.
+  EXPECT_EQ(9u, SetTimer(h, 9, 10, nullptr));
+  DestroyWindow(h);
+  EXPECT_FALSE(KillTimer(h, 9));
+}
+
 TEST_F(MessagesTest, InvalidationsMergeIntoOnePaint) {
   HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   UpdateWindow(h);

@@ -261,6 +261,7 @@ bool is_visible_on_screen(const Window* w);
 bool is_enabled_chain(const Window* w);
 Window* window_from_point(int x, int y);
 void set_active(Window* w);
+Window* next_to_activate(Window* w);
 void set_focus(Window* w);
 WindowClass* find_class(const char* name);
 void register_system_classes();

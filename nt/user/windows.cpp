@@ -143,8 +143,12 @@ void set_active(Window* w) {
   Window* old = d.active;
   d.active = w;
   if (old) {
+    HWND oh = old->handle;
     send(old, WM_NCACTIVATE, FALSE, 0);
-    send(old, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(w ? w->handle : nullptr));
+    if (d.window(oh))
+      send(old, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(w ? w->handle : nullptr));
+    // No window of the program is active any more.
+    if (!w && d.window(oh)) send(old, WM_ACTIVATEAPP, FALSE, 0);
   }
   if (!w) return;
   // Activation brings the window to the top of its band.
@@ -153,6 +157,19 @@ void set_active(Window* w) {
   if (!old) send(w, WM_ACTIVATEAPP, TRUE, 0);
   send(w, WM_NCACTIVATE, TRUE, 0);
   send(w, WM_ACTIVATE, WA_ACTIVE, reinterpret_cast<LPARAM>(old ? old->handle : nullptr));
+}
+
+// Where activation goes when `w` is hidden or destroyed: its owner, else
+// the topmost other visible and enabled top-level window not owned by it.
+Window* next_to_activate(Window* w) {
+  auto usable = [&](Window* t) {
+    return t && t != w && (t->style & WS_VISIBLE) && !(t->style & WS_DISABLED) && !t->destroying;
+  };
+  if (usable(w->owner)) return w->owner;
+  if (w->owner) return nullptr;
+  for (Window* t : desk().top_level)
+    if (usable(t) && t->owner != w) return t;
+  return nullptr;
 }
 
 // Marks whatever lies under `screen_area` for repainting: the parts of
@@ -365,19 +382,10 @@ BOOL WINAPI DestroyWindow(HWND h) {
   if (!d.window(h)) return TRUE;
   send_destroy(w);
   if (!d.window(h)) return TRUE;
-  if (d.active == w) {
-    d.active = nullptr;
-    Window* next = w->owner;
-    if (!next)
-      for (Window* t : d.top_level)
-        if (t != w && (t->style & WS_VISIBLE) && !(t->style & WS_DISABLED)) {
-          next = t;
-          break;
-        }
-    if (next && (next->style & WS_VISIBLE)) {
-      set_active(next);
-      set_focus(next);
-    }
+  if (d.active == w) {  // never shown, or shown again while being destroyed
+    Window* next = next_to_activate(w);
+    set_active(next);
+    if (next && d.active == next) set_focus(next);
   }
   free_window(w);
   return TRUE;
@@ -387,14 +395,21 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
   Window* w = desk().window(h);
   if (!w) return FALSE;
   bool was = (w->style & WS_VISIBLE) != 0;
+  // WM_SHOWWINDOW comes from ShowWindow only, not from SetWindowPos.
   if (cmd == SW_HIDE) {
-    if (was)
-      SetWindowPos(h, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER);
+    if (was) {
+      send(w, WM_SHOWWINDOW, FALSE, 0);
+      if (desk().window(h))
+        SetWindowPos(h, nullptr, 0, 0, 0, 0,
+                     SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER);
+    }
     return was;
   }
   bool activate = !(w->style & WS_CHILD) && cmd != SW_SHOWNA && cmd != SW_SHOWNOACTIVATE &&
                   cmd != SW_SHOWMINNOACTIVE;
   if (!was) {
+    send(w, WM_SHOWWINDOW, TRUE, 0);
+    if (!desk().window(h)) return FALSE;
     UINT flags = SWP_SHOWWINDOW | SWP_NOSIZE | SWP_NOMOVE;
     if (!activate) flags |= SWP_NOACTIVATE | SWP_NOZORDER;
     SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, flags);
@@ -408,9 +423,6 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
   Desk& d = desk();
   Window* w = d.window(h);
   if (!w) return FALSE;
-  if ((flags & SWP_SHOWWINDOW) && !(w->style & WS_VISIBLE)) send(w, WM_SHOWWINDOW, TRUE, 0);
-  if ((flags & SWP_HIDEWINDOW) && (w->style & WS_VISIBLE)) send(w, WM_SHOWWINDOW, FALSE, 0);
-  if (!d.window(h)) return FALSE;
   WINDOWPOS pos{h, nullptr, w->rect.left, w->rect.top, w->rect.width(), w->rect.height(), flags};
   if (w->parent) pos.x -= w->parent->client.left, pos.y -= w->parent->client.top;
   if (!(flags & SWP_NOMOVE)) pos.x = x, pos.y = y;
@@ -427,12 +439,6 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
       invalidate(w->parent, &o, true, true);
     } else {
       reveal(w->rect, w);
-    }
-    if (d.focus && (d.focus == w || top_level_of(d.focus) == w)) set_focus(nullptr);
-    if (d.active == w) {
-      Window* next = w->owner;
-      d.active = nullptr;
-      if (next && (next->style & WS_VISIBLE)) set_active(next);
     }
   }
   if (moved || sized) {
@@ -464,6 +470,18 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
   if (!d.window(h)) return FALSE;
   send(w, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
   if (!d.window(h)) return TRUE;
+  // A hidden window gives up activation, then the focus, after it has been
+  // told of its new place.
+  if ((flags & SWP_HIDEWINDOW) && !(w->style & WS_VISIBLE)) {
+    Window* next = nullptr;
+    if (d.active == w) {
+      next = next_to_activate(w);
+      set_active(next);
+    }
+    if (d.focus && (d.focus == w || (!w->parent && top_level_of(d.focus) == w)))
+      set_focus(next && d.active == next ? next : nullptr);
+    if (!d.window(h)) return TRUE;
+  }
   // DefWindowProc turns WM_WINDOWPOSCHANGED into these two.
   if (sized) send(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(w->client.width(), w->client.height()));
   if (moved) {

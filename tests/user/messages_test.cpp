@@ -63,6 +63,14 @@ TEST_F(MessagesTest, CreationShowingAndPaintingComeInWindowsOrder) {
   EXPECT_EQ((std::vector<UINT>{WM_PAINT}), take());
   UpdateWindow(h);  // nothing left to paint
   EXPECT_TRUE(take().empty());
+  // Closing hides the window, gives up activation and focus, then destroys.
+  SendMessageA(h, WM_CLOSE, 0, 0);
+  EXPECT_EQ(
+      (std::vector<UINT>{WM_CLOSE, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_NCACTIVATE,
+                         WM_ACTIVATE, WM_ACTIVATEAPP, WM_KILLFOCUS, WM_DESTROY, WM_NCDESTROY}),
+      take());
+  EXPECT_EQ(nullptr, GetActiveWindow());
+  EXPECT_EQ(nullptr, GetFocus());
 }
 
 TEST_F(MessagesTest, ChildCreationNotifiesTheParentAfterTheChildIsReady) {

@@ -285,13 +285,14 @@ HDC WINAPI CreateCompatibleDC(HDC) {
   // A new memory DC holds a 1 x 1 monochrome bitmap, as on Windows.
   HBITMAP one = CreateBitmap(1, 1, 1, 1, nullptr);
   desk().object(one)->stock = true;
-  d->bitmap = one;
+  d->bitmap = d->own_bitmap = one;
   return desk().add_dc(std::move(d));
 }
 
 BOOL WINAPI DeleteDC(HDC hdc) {
   Dc* d = desk().dc(hdc);
   if (!d) return FALSE;
+  if (d->own_bitmap) desk().remove_object(d->own_bitmap);
   desk().remove_dc(hdc);
   return TRUE;
 }

@@ -100,6 +100,7 @@ struct Dc {
   int origin_x = 0, origin_y = 0;  // device origin in target coordinates
   std::vector<Rect> clip;          // in target coordinates; empty means nothing visible
   HGDIOBJ brush = nullptr, pen = nullptr, font = nullptr, bitmap = nullptr;
+  HGDIOBJ own_bitmap = nullptr;  // a memory DC's 1 x 1 bitmap, gone with the DC
   int bk_mode = OPAQUE;
   COLORREF bk_color = RGB(255, 255, 255), text_color = RGB(0, 0, 0);
   int map_mode = MM_TEXT;
@@ -207,6 +208,8 @@ class Desk {
   void remove_object(HGDIOBJ h);
   HDC add_dc(std::unique_ptr<Dc> d);
   void remove_dc(HDC h);
+  // Live GDI objects and DCs, for tests that look for leaks.
+  size_t object_count() const { return objects_.size() + dcs_.size(); }
 
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::vector<Window*> top_level;  // z-order, topmost first

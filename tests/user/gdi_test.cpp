@@ -60,6 +60,25 @@ TEST_F(GdiTest, FillRectPaintsExactlyTheRectangleInTheBrushColour) {
   ReleaseDC(h, hdc);
 }
 
+// The device icons take a memory DC on every paint: it must leave nothing
+// behind, its own 1 x 1 bitmap included.
+TEST_F(GdiTest, DeviceContextsLeaveNoObjectsBehind) {
+  HWND h = canvas();
+  HBITMAP logo = LoadBitmapA(instance_, "Logo");
+  size_t before = qzr::user::desk().object_count();
+  for (int i = 0; i < 50; ++i) {
+    HDC hdc = GetDC(h);
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, logo);
+    BitBlt(hdc, 0, 0, 32, 16, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(h, hdc);
+  }
+  EXPECT_EQ(before, qzr::user::desk().object_count());
+  DeleteObject(logo);
+}
+
 TEST_F(GdiTest, FourBitBitmapBlitsThroughItsPalette) {
   HWND h = canvas();
   HBITMAP logo = LoadBitmapA(instance_, "Logo");

@@ -273,11 +273,12 @@ bool track_menu_bar(Window* w, int index, bool keyboard) {
     if (!ow) return;
     ow->control_state = i + 1;
     draw_menu_bar(ow);
-    MenuItem& bi = bar->items[i];
+    // Copies: the program may change the bar while it prepares the popup.
+    const MenuItem bi = bar->items[i];
     if (!(bi.flags & MF_POPUP) || (bi.flags & MF_GRAYED)) return;
     send(ow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(bi.popup), MAKELPARAM(i, FALSE));
     Menu* pm = d.menu(bi.popup);
-    if (!pm) return;
+    if (!pm || !d.window(owner)) return;
     Rect fr = layout_popup(pm, bi.rect.left, bi.rect.bottom + 1);
     popup = CreateWindowExA(WS_EX_TOPMOST, "#32768", "", WS_POPUP, fr.left, fr.top, fr.width(),
                             fr.height(), owner, nullptr, nullptr, nullptr);

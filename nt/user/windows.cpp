@@ -537,7 +537,8 @@ HWND WINAPI GetParent(HWND h) {
   Window* w = desk().window(h);
   if (!w) return nullptr;
   if (w->parent) return w->parent->handle;
-  return w->owner ? w->owner->handle : nullptr;
+  // Of top-level windows only popups name their owner; GW_OWNER gives any.
+  return w->owner && (w->style & WS_POPUP) ? w->owner->handle : nullptr;
 }
 
 HWND WINAPI GetWindow(HWND h, UINT cmd) {
@@ -689,7 +690,10 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND h, int index) {
     case GWLP_HINSTANCE:
       return reinterpret_cast<LONG_PTR>(w->instance);
     case GWLP_HWNDPARENT:
-      return reinterpret_cast<LONG_PTR>(GetParent(h));
+      // The parent of a child, the owner of any top-level window.
+      return reinterpret_cast<LONG_PTR>(w->parent  ? w->parent->handle
+                                        : w->owner ? w->owner->handle
+                                                   : nullptr);
     case GWLP_ID:
       return w->id;
     case GWLP_USERDATA:

@@ -163,6 +163,26 @@ TEST_F(MessagesTest, OverlappedWindowsAlwaysHaveACaption) {
   }
 }
 
+TEST_F(MessagesTest, GetParentNamesTheParentOrAPopupsOwner) {
+  HWND main = main_window();
+  struct Case {
+    const char* what;
+    DWORD style;
+    bool parent_is_main;
+  } cases[] = {{"child", WS_CHILD, true},
+               {"owned popup", WS_POPUP, true},
+               {"owned overlapped window", WS_OVERLAPPED, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HWND h = CreateWindowExA(0, "Recorder", "", c.style, 0, 0, 10, 10, main, nullptr, instance_,
+                             nullptr);
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(c.parent_is_main ? main : nullptr, GetParent(h));
+    EXPECT_EQ((c.style & WS_CHILD) ? nullptr : main, GetWindow(h, GW_OWNER));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(main), GetWindowLongPtrA(h, GWLP_HWNDPARENT));
+  }
+}
+
 TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
   HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   take();

@@ -193,12 +193,22 @@ bool take_message(MSG* out, HWND filter, UINT first, UINT last, bool remove, boo
         timer_first = true;
       }
     }
+    for (auto it = d.input_msgs.begin(); it != d.input_msgs.end(); ++it) {
+      if (!filter_ok(*it, filter, first, last)) continue;
+      *out = *it;
+      if (remove) d.input_msgs.erase(it);
+      return true;
+    }
     while (!timer_first && !d.input.empty()) {
       InputEvent ev = d.input.front();
       d.input.pop_front();
       if (auto m = translate_input(ev)) {
+        if (!filter_ok(*m, filter, first, last)) {
+          d.input_msgs.push_back(*m);
+          continue;
+        }
         *out = *m;
-        if (!remove) d.posted.push_front(*m);
+        if (!remove) d.input_msgs.push_back(*m);
         return true;
       }
     }

@@ -222,6 +222,9 @@ class Desk {
   bool quit_posted = false;
   int quit_code = 0;
   std::deque<InputEvent> input;
+  // Input already turned into messages that a filtered GetMessageA or
+  // PeekMessageA passed over; they keep their place ahead of newer input.
+  std::deque<MSG> input_msgs;
   uint32_t time_ms = 0;  // virtual message time
   POINT cursor_pos{0, 0};
   std::vector<Timer> timers;

@@ -72,6 +72,7 @@ void free_window(Window* w) {
   unlink(w);
   if (w->menu && !(w->style & WS_CHILD)) DestroyMenu(w->menu);
   std::erase_if(d.posted, [&](const MSG& m) { return m.hwnd == h; });
+  std::erase_if(d.input_msgs, [&](const MSG& m) { return m.hwnd == h; });
   kill_timers(h);
   d.remove_window(w);
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "state.h"
 #include "user_fixture.h"
 
 namespace {
@@ -257,6 +258,25 @@ TEST_F(MessagesTest, TimersFallDueOnMessageTimeAfterEverythingElse) {
   EXPECT_EQ(9u, SetTimer(h, 9, 10, nullptr));
   DestroyWindow(h);
   EXPECT_FALSE(KillTimer(h, 9));
+}
+
+// A message range passes input over without losing it or its order.
+TEST_F(MessagesTest, FilteredRetrievalLeavesOtherInputQueued) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  UpdateWindow(h);
+  take();
+  using K = qzr::user::InputEvent::Kind;
+  auto& input = qzr::user::desk().input;
+  input.push_back({K::key_down, 0, 0, 'A', false, 10});
+  input.push_back({K::key_up, 0, 0, 'A', false, 20});
+  PostMessageA(h, WM_USER + 5, 0, 0);
+  MSG m;
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_KEYUP, WM_KEYUP, PM_NOREMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_KEYUP), m.message);
+  std::vector<UINT> order;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) order.push_back(m.message);
+  EXPECT_EQ((std::vector<UINT>{WM_USER + 5, WM_KEYDOWN, WM_KEYUP}), order);
 }
 
 TEST_F(MessagesTest, InvalidationsMergeIntoOnePaint) {

@@ -286,6 +286,23 @@ NT_STATIC_ASSERT(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 #define SS_CENTERIMAGE 0x00000200L
 #define SS_SUNKEN 0x00001000L
 
+/* Edit styles, messages and notifications (single-line edits). */
+#define ES_LEFT 0x0000L
+#define ES_UPPERCASE 0x0008L
+#define ES_LOWERCASE 0x0010L
+#define ES_PASSWORD 0x0020L
+#define ES_AUTOHSCROLL 0x0080L
+#define ES_READONLY 0x0800L
+#define ES_NUMBER 0x2000L
+#define EM_GETSEL 0x00B0
+#define EM_SETSEL 0x00B1
+#define EM_LIMITTEXT 0x00C5
+#define EM_SETREADONLY 0x00CF
+#define EN_SETFOCUS 0x0100
+#define EN_KILLFOCUS 0x0200
+#define EN_CHANGE 0x0300
+#define EN_MAXTEXT 0x0501
+
 /* Button styles and notifications. */
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
@@ -406,10 +423,13 @@ NT_STATIC_ASSERT(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 #define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_END 0x23
+#define VK_HOME 0x24
 #define VK_LEFT 0x25
 #define VK_UP 0x26
 #define VK_RIGHT 0x27
 #define VK_DOWN 0x28
+#define VK_DELETE 0x2E
 #define VK_F4 0x73
 #define VK_F10 0x79
 

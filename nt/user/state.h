@@ -160,6 +160,9 @@ struct Window {
   HFONT font = nullptr;
   std::unique_ptr<DialogInfo> dialog;
   int control_state = 0;  // button: BST_* bits
+  // edit: the selection (caret at sel_end) and the length limit
+  int sel_start = 0, sel_end = 0, text_limit = 0x7FFF;
+  bool sunken = false;  // edit: draws its own sunken edge in place of WS_BORDER
   HICON control_icon = nullptr;
   bool in_paint = false;
 };
@@ -360,5 +363,7 @@ LRESULT dialog_default(Window* w, UINT msg, WPARAM wp, LPARAM lp);
 // controls.cpp
 LRESULT CALLBACK static_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK button_proc(HWND, UINT, WPARAM, LPARAM);
+// edit.cpp
+LRESULT CALLBACK edit_proc(HWND, UINT, WPARAM, LPARAM);
 
 }  // namespace qzr::user

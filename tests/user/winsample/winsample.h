@@ -11,6 +11,7 @@
 #define IDC_DISABLED 200
 #define IDC_DETAILS 201
 #define IDC_STATUS 202
+#define IDC_NAME 203
 
 #ifndef RC_INVOKED
 #include <windows.h>

@@ -303,6 +303,25 @@ NT_STATIC_ASSERT(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 #define EN_CHANGE 0x0300
 #define EN_MAXTEXT 0x0501
 
+/* List box styles, messages and notifications (single selection). */
+#define LBS_NOTIFY 0x0001L
+#define LBN_SELCHANGE 1
+#define LBN_DBLCLK 2
+#define LB_ERR (-1)
+#define LB_ADDSTRING 0x0180
+#define LB_INSERTSTRING 0x0181
+#define LB_DELETESTRING 0x0182
+#define LB_RESETCONTENT 0x0184
+#define LB_SETCURSEL 0x0186
+#define LB_GETCURSEL 0x0188
+#define LB_GETTEXT 0x0189
+#define LB_GETTEXTLEN 0x018A
+#define LB_GETCOUNT 0x018B
+#define LB_GETTOPINDEX 0x018E
+#define LB_GETITEMDATA 0x0199
+#define LB_SETITEMDATA 0x019A
+#define LB_FINDSTRINGEXACT 0x01A2
+
 /* Button styles and notifications. */
 #define BS_PUSHBUTTON 0x00000000L
 #define BS_DEFPUSHBUTTON 0x00000001L
@@ -423,6 +442,8 @@ NT_STATIC_ASSERT(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is 148 bytes");
 #define VK_MENU 0x12
 #define VK_ESCAPE 0x1B
 #define VK_SPACE 0x20
+#define VK_PRIOR 0x21
+#define VK_NEXT 0x22
 #define VK_END 0x23
 #define VK_HOME 0x24
 #define VK_LEFT 0x25

@@ -25,6 +25,7 @@ void register_system_classes() {
   add("#32770", dialog_class_proc, CS_SAVEBITS | CS_DBLCLKS, nullptr, arrow);
   add("Static", static_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, arrow);
   add("Button", button_proc, CS_DBLCLKS | CS_PARENTDC | CS_HREDRAW | CS_VREDRAW, nullptr, arrow);
+  add("ListBox", listbox_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, arrow);
   add("Edit", edit_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, LoadCursorA(nullptr, IDC_IBEAM));
 }
 

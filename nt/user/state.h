@@ -365,5 +365,7 @@ LRESULT CALLBACK static_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK button_proc(HWND, UINT, WPARAM, LPARAM);
 // edit.cpp
 LRESULT CALLBACK edit_proc(HWND, UINT, WPARAM, LPARAM);
+// listbox.cpp
+LRESULT CALLBACK listbox_proc(HWND, UINT, WPARAM, LPARAM);
 
 }  // namespace qzr::user

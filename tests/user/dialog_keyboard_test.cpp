@@ -3,6 +3,7 @@
 #include <functional>
 #include <string>
 
+#include "state.h"
 #include "user_fixture.h"
 #include "winsample.h"
 
@@ -103,6 +104,112 @@ TEST_F(DialogKeyboardTest, EditTakesTypingAndLeavesEnterToTheDialog) {
     EXPECT_EQ(c.text, g_name);
     EXPECT_EQ(c.changes, g_changes);
   }
+}
+
+std::string g_picked;
+int g_selchanges = 0;
+INT_PTR CALLBACK pick_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_INITDIALOG) {
+    for (const char* s : {"Disk", "Tape", "Scanner", "CD-ROM", "Optical", "Processor"})
+      SendDlgItemMessageA(h, IDC_LIST, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s));
+    return TRUE;
+  }
+  if (msg != WM_COMMAND) return FALSE;
+  if (LOWORD(wp) == IDC_LIST && HIWORD(wp) == LBN_SELCHANGE) ++g_selchanges;
+  if (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL ||
+      (LOWORD(wp) == IDC_LIST && HIWORD(wp) == LBN_DBLCLK)) {
+    LRESULT i = SendDlgItemMessageA(h, IDC_LIST, LB_GETCURSEL, 0, 0);
+    char text[64] = "";
+    if (i != LB_ERR)
+      SendDlgItemMessageA(h, IDC_LIST, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text));
+    g_picked = text;
+    EndDialog(h, LOWORD(wp));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// A list box in a dialog: arrows, Home/End and a first letter move the
+// selection, each move told by LBN_SELCHANGE; a double click picks.
+TEST_F(DialogKeyboardTest, ListBoxSelectsByKeysAndDoubleClick) {
+  auto double_click_third = [](qzr::user::Script& s) {
+    s.run([] {
+      HWND dlg = qzr::user::find_top_level("#32770", "Pick");
+      HWND list = GetDlgItem(dlg, IDC_LIST);
+      HDC hdc = GetDC(list);
+      SelectObject(hdc, reinterpret_cast<HFONT>(SendMessageA(list, WM_GETFONT, 0, 0)));
+      TEXTMETRICA tm;
+      GetTextMetricsA(hdc, &tm);
+      ReleaseDC(list, hdc);
+      RECT r = qzr::user::window_rect(list);
+      int x = r.left + 20, y = r.top + 2 + 2 * tm.tmHeight + tm.tmHeight / 2;
+      using K = qzr::user::InputEvent::Kind;
+      auto& input = qzr::user::desk().input;
+      uint32_t t = qzr::user::desk().time_ms + 100;
+      for (uint32_t k : {0u, 150u}) {
+        input.push_back({K::mouse_down, x, y, 0, false, t + k});
+        input.push_back({K::mouse_up, x, y, 0, false, t + k + 50});
+      }
+    });
+  };
+  struct Case {
+    const char* what;
+    std::function<void(qzr::user::Script&)> input;
+    INT_PTR result;
+    const char* picked;
+    int selchanges;
+  } cases[] = {
+      {"Down, Down, Enter",
+       [](auto& s) { s.press_key(VK_DOWN).press_key(VK_DOWN).press_key(VK_RETURN); }, IDOK, "Tape",
+       2},
+      {"End, Up, Enter", [](auto& s) { s.press_key(VK_END).press_key(VK_UP).press_key(VK_RETURN); },
+       IDOK, "Optical", 2},
+      {"first letter", [](auto& s) { s.press_key('C').press_key(VK_RETURN); }, IDOK, "CD-ROM", 1},
+      {"Home at the top changes nothing",
+       [](auto& s) { s.press_key(VK_HOME).press_key(VK_HOME).press_key(VK_RETURN); }, IDOK, "Disk",
+       1},
+      {"nothing chosen", [](auto& s) { s.press_key(VK_ESCAPE); }, IDCANCEL, "", 0},
+      {"double click", double_click_third, IDC_LIST, "Scanner", 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    qzr::user::reset_machine();
+    g_picked = "?";
+    g_selchanges = 0;
+    qzr::user::Script s;
+    c.input(s);
+    qzr::user::play(&s);
+    EXPECT_EQ(c.result, DialogBoxParamA(instance_, "PickBox", nullptr, pick_proc, 0));
+    EXPECT_EQ(c.picked, g_picked);
+    EXPECT_EQ(c.selchanges, g_selchanges);
+  }
+}
+
+// The list's contents by message: the selection follows its item through
+// inserts and goes with it when it is deleted.
+TEST_F(DialogKeyboardTest, ListBoxKeepsItsSelectionOnItsItem) {
+  HWND parent = CreateWindowExA(0, "Static", "", WS_POPUP, 0, 0, 200, 200, nullptr, nullptr,
+                                nullptr, nullptr);
+  HWND list = CreateWindowExA(0, "ListBox", "", WS_CHILD | WS_VISIBLE | WS_BORDER, 0, 0, 100, 100,
+                              parent, nullptr, nullptr, nullptr);
+  ASSERT_NE(nullptr, list);
+  auto send = [&](UINT m, WPARAM wp, const char* s = nullptr) {
+    return SendMessageA(list, m, wp, reinterpret_cast<LPARAM>(s));
+  };
+  EXPECT_EQ(0, send(LB_ADDSTRING, 0, "beta"));
+  EXPECT_EQ(1, send(LB_ADDSTRING, 0, "gamma"));
+  EXPECT_EQ(1, send(LB_SETCURSEL, 1));
+  EXPECT_EQ(0, send(LB_INSERTSTRING, 0, "alpha"));
+  EXPECT_EQ(2, send(LB_GETCURSEL, 0));
+  EXPECT_EQ(1, send(LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), "BETA"));
+  EXPECT_EQ(LB_ERR, send(LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), "bet"));
+  EXPECT_EQ(5, send(LB_GETTEXTLEN, 2));
+  EXPECT_EQ(2, send(LB_DELETESTRING, 2));
+  EXPECT_EQ(LB_ERR, send(LB_GETCURSEL, 0));
+  EXPECT_EQ(LB_ERR, send(LB_DELETESTRING, 7));
+  EXPECT_EQ(2, send(LB_GETCOUNT, 0));
+  send(LB_RESETCONTENT, 0);
+  EXPECT_EQ(0, send(LB_GETCOUNT, 0));
 }
 
 TEST_F(DialogKeyboardTest, MissingTemplateFailsWithMinusOne) {

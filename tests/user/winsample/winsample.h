@@ -12,6 +12,7 @@
 #define IDC_DETAILS 201
 #define IDC_STATUS 202
 #define IDC_NAME 203
+#define IDC_LIST 204
 
 #ifndef RC_INVOKED
 #include <windows.h>

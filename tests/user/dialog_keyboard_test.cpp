@@ -212,6 +212,68 @@ TEST_F(DialogKeyboardTest, ListBoxKeepsItsSelectionOnItsItem) {
   EXPECT_EQ(0, send(LB_GETCOUNT, 0));
 }
 
+int g_manual_clicks = 0;
+INT_PTR CALLBACK choice_proc(HWND h, UINT msg, WPARAM wp, LPARAM) {
+  if (msg == WM_INITDIALOG) {
+    CheckDlgButton(h, IDC_FAST, BST_CHECKED);
+    return TRUE;
+  }
+  if (msg == WM_COMMAND && LOWORD(wp) == IDC_MANUAL) ++g_manual_clicks;
+  if (msg == WM_COMMAND && (LOWORD(wp) == IDOK || LOWORD(wp) == IDCANCEL)) {
+    EndDialog(h, LOWORD(wp));
+    return TRUE;
+  }
+  return FALSE;
+}
+
+// Automatic check boxes toggle and automatic radio buttons take the check
+// from their group before the parent hears of the click; plain ones leave
+// it to the program. The mark is drawn in the box.
+TEST_F(DialogKeyboardTest, CheckBoxesAndRadioButtonsKeepTheirState) {
+  struct Case {
+    const char* what;
+    std::function<void(qzr::user::Script&)> input;
+    bool verbose, fast, slow, manual;
+    int manual_clicks;
+  } cases[] = {
+      {"nothing", [](auto&) {}, false, true, false, false, 0},
+      {"click Verbose", [](auto& s) { s.click_button("Verbose"); }, true, true, false, false, 0},
+      {"click Verbose twice", [](auto& s) { s.click_button("Verbose").click_button("Verbose"); },
+       false, true, false, false, 0},
+      {"click Slow", [](auto& s) { s.click_button("Slow"); }, false, false, true, false, 0},
+      {"Alt+S", [](auto& s) { s.press_key('S', true); }, false, false, true, false, 0},
+      {"Alt+V, Space", [](auto& s) { s.press_key('V', true).press_key(VK_SPACE); }, false, true,
+       false, false, 0},
+      {"click Manual", [](auto& s) { s.click_button("Manual"); }, false, true, false, false, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    qzr::user::reset_machine();
+    g_manual_clicks = 0;
+    qzr::user::Script s;
+    c.input(s);
+    bool seen[4] = {};
+    COLORREF mark = 0;
+    s.run([&] {
+      HWND dlg = qzr::user::find_top_level("#32770", "Choice");
+      int ids[4] = {IDC_VERBOSE, IDC_FAST, IDC_SLOW, IDC_MANUAL};
+      for (int i = 0; i < 4; ++i) seen[i] = qzr::user::is_checked(GetDlgItem(dlg, ids[i]));
+      RECT r = qzr::user::window_rect(GetDlgItem(dlg, IDC_VERBOSE));
+      qzr::user::run_until_idle();
+      mark = at(r.left + 6, r.top + (r.bottom - r.top - 13) / 2 + 7);
+    });
+    s.press_key(VK_ESCAPE);
+    qzr::user::play(&s);
+    EXPECT_EQ(IDCANCEL, DialogBoxParamA(instance_, "ChoiceBox", nullptr, choice_proc, 0));
+    EXPECT_EQ(c.verbose, seen[0]);
+    EXPECT_EQ(c.fast, seen[1]);
+    EXPECT_EQ(c.slow, seen[2]);
+    EXPECT_EQ(c.manual, seen[3]);
+    EXPECT_EQ(c.manual_clicks, g_manual_clicks);
+    EXPECT_EQ(c.verbose ? RGB(0, 0, 0) : RGB(255, 255, 255), mark);
+  }
+}
+
 TEST_F(DialogKeyboardTest, MissingTemplateFailsWithMinusOne) {
   EXPECT_EQ(-1, DialogBoxParamA(instance_, "NoSuchDialog", nullptr, end_on_command, 0));
 }

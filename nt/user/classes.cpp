@@ -1,4 +1,4 @@
-// The system's window classes: dialogs and the two controls.
+// The system's window classes: dialogs and the controls.
 #include "state.h"
 
 namespace qzr::user {
@@ -25,6 +25,8 @@ void register_system_classes() {
   add("#32770", dialog_class_proc, CS_SAVEBITS | CS_DBLCLKS, nullptr, arrow);
   add("Static", static_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, arrow);
   add("Button", button_proc, CS_DBLCLKS | CS_PARENTDC | CS_HREDRAW | CS_VREDRAW, nullptr, arrow);
+  add("ListBox", listbox_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, arrow);
+  add("Edit", edit_proc, CS_DBLCLKS | CS_PARENTDC, nullptr, LoadCursorA(nullptr, IDC_IBEAM));
 }
 
 }  // namespace qzr::user

@@ -139,10 +139,109 @@ void paint_button(Window* w) {
   EndPaint(w->handle, &ps);
 }
 
+bool is_check_box(const Window* w) {
+  DWORD t = w->style & BS_TYPEMASK;
+  return t == BS_CHECKBOX || t == BS_AUTOCHECKBOX;
+}
+bool is_radio(const Window* w) {
+  DWORD t = w->style & BS_TYPEMASK;
+  return t == BS_RADIOBUTTON || t == BS_AUTORADIOBUTTON;
+}
+
+// Check boxes and radio buttons: the 13 x 13 sunken box or round button on
+// the dialog face, the text to its right.
+void paint_check(Window* w) {
+  PAINTSTRUCT ps;
+  HDC hdc = BeginPaint(w->handle, &ps);
+  Dc* d = desk().dc(hdc);
+  RECT rc{0, 0, w->client.width(), w->client.height()};
+  FillRect(hdc, &rc, background_for(w, hdc));
+  auto px = [](int c) { return to_pixel(sys_color(c)); };
+  bool enabled = !(w->style & WS_DISABLED);
+  bool checked = w->control_state & BST_CHECKED;
+  bool pushed = w->control_state & BST_PUSHED;
+  int top = (rc.bottom - 13) / 2;
+  uint32_t inside = px(enabled && !pushed ? COLOR_WINDOW : COLOR_BTNFACE);
+  if (is_radio(w)) {
+    // Rows of the round button: outer ring, inner ring, face, as spans.
+    static const int half[13] = {2, 4, 5, 5, 6, 6, 6, 6, 6, 5, 5, 4, 2};
+    for (int y = 0; y < 13; ++y) {
+      int hw = half[y];
+      uint32_t ring = y < 6 ? px(COLOR_BTNSHADOW) : px(COLOR_BTNHIGHLIGHT);
+      fill_rect(d, {6 - hw, top + y, 7 + hw, top + y + 1}, ring);
+      if (y > 0 && y < 12)
+        fill_rect(d, {6 - hw + 1, top + y, 7 + hw - 1, top + y + 1},
+                  y < 6 ? px(COLOR_3DDKSHADOW) : px(COLOR_3DLIGHT));
+      if (y > 1 && y < 11) fill_rect(d, {6 - hw + 2, top + y, 7 + hw - 2, top + y + 1}, inside);
+    }
+    if (checked)
+      fill_rect(d, {5, top + 4, 8, top + 9}, px(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT)),
+          fill_rect(d, {4, top + 5, 9, top + 8}, px(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
+  } else {
+    Rect b{0, top, 13, top + 13};
+    fill_rect(d, {b.left, b.top, b.right - 1, b.top + 1}, px(COLOR_BTNSHADOW));
+    fill_rect(d, {b.left, b.top, b.left + 1, b.bottom - 1}, px(COLOR_BTNSHADOW));
+    fill_rect(d, {b.left, b.bottom - 1, b.right, b.bottom}, px(COLOR_BTNHIGHLIGHT));
+    fill_rect(d, {b.right - 1, b.top, b.right, b.bottom}, px(COLOR_BTNHIGHLIGHT));
+    fill_rect(d, {b.left + 1, b.top + 1, b.right - 2, b.top + 2}, px(COLOR_3DDKSHADOW));
+    fill_rect(d, {b.left + 1, b.top + 1, b.left + 2, b.bottom - 2}, px(COLOR_3DDKSHADOW));
+    fill_rect(d, {b.left + 1, b.bottom - 2, b.right - 1, b.bottom - 1}, px(COLOR_3DLIGHT));
+    fill_rect(d, {b.right - 2, b.top + 1, b.right - 1, b.bottom - 1}, px(COLOR_3DLIGHT));
+    fill_rect(d, b.inflate(-2, -2), inside);
+    if (checked) {
+      // The 7 x 7 check mark, 3 pixels thick.
+      static const int ys[7] = {2, 3, 4, 3, 2, 1, 0};
+      uint32_t c = px(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT);
+      for (int i = 0; i < 7; ++i) fill_rect(d, {3 + i, top + 3 + ys[i], 4 + i, top + 6 + ys[i]}, c);
+    }
+  }
+  SetBkMode(hdc, TRANSPARENT);
+  RECT tr{17, 0, rc.right, rc.bottom};
+  if (enabled) {
+    SetTextColor(hdc, sys_color(COLOR_BTNTEXT));
+    DrawTextA(hdc, w->text.c_str(), -1, &tr, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  } else {
+    RECT sh = tr;
+    OffsetRect(&sh, 1, 1);
+    SetTextColor(hdc, sys_color(COLOR_BTNHIGHLIGHT));
+    DrawTextA(hdc, w->text.c_str(), -1, &sh, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+    SetTextColor(hdc, sys_color(COLOR_GRAYTEXT));
+    DrawTextA(hdc, w->text.c_str(), -1, &tr, DT_LEFT | DT_VCENTER | DT_SINGLELINE);
+  }
+  if (desk().focus == w) {
+    RECT m = tr;
+    DrawTextA(hdc, w->text.c_str(), -1, &m, DT_LEFT | DT_SINGLELINE | DT_CALCRECT);
+    int ty = (rc.bottom - (m.bottom - m.top)) / 2;
+    focus_rect(d, Rect{m.left - 1, ty - 1, m.right + 1, ty + (m.bottom - m.top) + 1});
+  }
+  EndPaint(w->handle, &ps);
+}
+
+void set_check(Window* w, int state) {
+  int was = w->control_state;
+  w->control_state = (w->control_state & ~BST_CHECKED) | (state ? BST_CHECKED : 0);
+  if (was != w->control_state) invalidate(w, nullptr, true, false);
+}
+
 void click(Window* w) {
   HWND h = w->handle;
   Window* parent = w->parent;
   if (!parent) return;
+  DWORD type = w->style & BS_TYPEMASK;
+  // Automatic styles change their own state before telling the parent.
+  if (type == BS_AUTOCHECKBOX) set_check(w, !(w->control_state & BST_CHECKED));
+  if (type == BS_AUTORADIOBUTTON) {
+    // Its group: the siblings from the WS_GROUP control before it up to the next.
+    auto& kids = parent->children;
+    auto at = std::find(kids.begin(), kids.end(), w);
+    auto first = at;
+    while (first != kids.begin() && !((*first)->style & WS_GROUP)) --first;
+    for (auto it = first; it != kids.end(); ++it) {
+      if (it != first && ((*it)->style & WS_GROUP)) break;
+      if ((*it)->cls == w->cls && ((*it)->style & BS_TYPEMASK) == BS_AUTORADIOBUTTON)
+        set_check(*it, *it == w);
+    }
+  }
   send(parent, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(w->id), BN_CLICKED),
        reinterpret_cast<LPARAM>(h));
 }
@@ -203,7 +302,10 @@ LRESULT CALLBACK button_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (!w) return 0;
   switch (msg) {
     case WM_PAINT:
-      paint_button(w);
+      if (is_check_box(w) || is_radio(w))
+        paint_check(w);
+      else
+        paint_button(w);
       return 0;
     case WM_ERASEBKGND:
       return 1;
@@ -259,14 +361,15 @@ LRESULT CALLBACK button_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
     case BM_GETCHECK:
       return w->control_state & BST_CHECKED;
     case BM_SETCHECK:
-      w->control_state = (w->control_state & ~BST_CHECKED) | (wp ? BST_CHECKED : 0);
-      invalidate(w, nullptr, true, false);
+      set_check(w, static_cast<int>(wp));
       return 0;
     case BM_SETSTYLE:
       w->style = (w->style & ~0xFFFFu) | (static_cast<DWORD>(wp) & 0xFFFF);
       if (lp) invalidate(w, nullptr, true, false);
       return 0;
     case WM_GETDLGCODE:
+      if (is_radio(w)) return DLGC_BUTTON | DLGC_RADIOBUTTON;
+      if (is_check_box(w)) return DLGC_BUTTON;
       return DLGC_BUTTON | ((w->style & BS_TYPEMASK) == BS_DEFPUSHBUTTON ? DLGC_DEFPUSHBUTTON
                                                                          : DLGC_UNDEFPUSHBUTTON);
   }

@@ -144,13 +144,23 @@ bool dialog_keyboard(Window* dlg, const MSG& m) {
              reinterpret_cast<LPARAM>(GetDlgItem(dh, IDCANCEL)));
         return true;
       case VK_TAB:
-        if (Window* n = next_tab(dlg, target, false)) SetFocus(n->handle);
+        if (Window* n = next_tab(dlg, target, false)) {
+          HWND nh = n->handle;
+          SetFocus(nh);
+          // A control that can select, an edit, comes in with all selected.
+          if (Window* again = d.window(nh);
+              again && (send(again, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL))
+            send(again, EM_SETSEL, 0, -1);
+        }
         return true;
     }
     return false;
   }
   if (m.message == WM_CHAR || m.message == WM_SYSCHAR) {
     if (m.wParam == VK_RETURN || m.wParam == VK_ESCAPE || m.wParam == VK_TAB) return true;
+    // Characters typed into a control that takes them are its own; only
+    // Alt makes them mnemonics there.
+    if (m.message == WM_CHAR && (code & DLGC_WANTCHARS)) return false;
     char c = static_cast<char>(std::tolower(static_cast<int>(m.wParam)));
     // Mnemonics: a button is clicked; a static moves the focus past itself.
     for (size_t i = 0; i < dlg->children.size(); ++i) {

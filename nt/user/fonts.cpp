@@ -264,7 +264,8 @@ HFONT WINAPI CreateFontA(int height, int, int, int, int weight, DWORD italic, DW
 BOOL WINAPI TextOutA(HDC hdc, int x, int y, LPCSTR text, int count) {
   Dc* d = desk().dc(hdc);
   if (!d || !text || count < 0) return FALSE;
-  draw_prefixed(d, x, y, std::string(text, static_cast<size_t>(count)), false);
+  POINT p = to_device(d, x, y);
+  draw_prefixed(d, p.x, p.y, std::string(text, static_cast<size_t>(count)), false);
   return TRUE;
 }
 
@@ -311,6 +312,11 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rect, UINT format) 
   FontFace& f = *fo->font;
   std::string s = count < 0 ? std::string(text) : std::string(text, static_cast<size_t>(count));
   bool prefix = !(format & DT_NOPREFIX);
+  // Laid out in device pixels; only DT_CALCRECT reports back in logical units.
+  LPRECT caller = rect;
+  RECT logical = *rect;
+  RECT device = to_device(d, Rect::from(*rect)).to_win();
+  rect = &device;
   int width = rect->right - rect->left;
   std::vector<std::string> lines;
   auto measure = [&](const std::string& t) { return prefixed_width(d, t, prefix); };
@@ -354,8 +360,11 @@ int WINAPI DrawTextA(HDC hdc, LPCSTR text, int count, LPRECT rect, UINT format) 
   if (format & DT_CALCRECT) {
     int w = 0;
     for (auto& l : lines) w = std::max(w, measure(l));
-    rect->right = rect->left + w;
-    rect->bottom = rect->top + total;
+    POINT extent{w, total};
+    DPtoLP(hdc, &extent, 1);
+    logical.right = logical.left + extent.x;
+    logical.bottom = logical.top + extent.y;
+    *caller = logical;
     return total;
   }
   int y = rect->top;

@@ -241,6 +241,16 @@ void draw_icon(Dc* d, int x, int y, GdiObject* icon) {
     }
 }
 
+POINT to_device(const Dc* d, int x, int y) {
+  if (d->map_num == d->map_den && d->map_sign_y == 1) return {x, y};
+  return {MulDiv(x, d->map_den, d->map_num), d->map_sign_y * MulDiv(y, d->map_den, d->map_num)};
+}
+
+Rect to_device(const Dc* d, const Rect& r) {
+  POINT a = to_device(d, r.left, r.top), b = to_device(d, r.right, r.bottom);
+  return {std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+}
+
 }  // namespace qzr::user
 
 using namespace qzr::user;
@@ -275,13 +285,14 @@ HDC WINAPI CreateCompatibleDC(HDC) {
   // A new memory DC holds a 1 x 1 monochrome bitmap, as on Windows.
   HBITMAP one = CreateBitmap(1, 1, 1, 1, nullptr);
   desk().object(one)->stock = true;
-  d->bitmap = one;
+  d->bitmap = d->own_bitmap = one;
   return desk().add_dc(std::move(d));
 }
 
 BOOL WINAPI DeleteDC(HDC hdc) {
   Dc* d = desk().dc(hdc);
   if (!d) return FALSE;
+  if (d->own_bitmap) desk().remove_object(d->own_bitmap);
   desk().remove_dc(hdc);
   return TRUE;
 }
@@ -421,7 +432,7 @@ int WINAPI FillRect(HDC hdc, const RECT* r, HBRUSH b) {
   Dc* d = desk().dc(hdc);
   GdiObject* br = brush_of(b);
   if (!d || !r || !br || br->type != OBJ_BRUSH) return 0;
-  if (!br->null_style) fill_rect(d, Rect::from(*r), to_pixel(br->color));
+  if (!br->null_style) fill_rect(d, to_device(d, Rect::from(*r)), to_pixel(br->color));
   return 1;
 }
 
@@ -429,7 +440,7 @@ int WINAPI FrameRect(HDC hdc, const RECT* r, HBRUSH b) {
   Dc* d = desk().dc(hdc);
   GdiObject* br = brush_of(b);
   if (!d || !r || !br) return 0;
-  Rect rr = Rect::from(*r);
+  Rect rr = to_device(d, Rect::from(*r));
   for (auto& e : subtract(rr, rr.inflate(-1, -1))) fill_rect(d, e, to_pixel(br->color));
   return 1;
 }
@@ -444,14 +455,15 @@ BOOL WINAPI PatBlt(HDC hdc, int x, int y, int width, int height, DWORD rop) {
     p = 0;
   else if (GdiObject* br = desk().object(d->brush))
     p = to_pixel(br->color);
-  fill_rect(d, {x, y, x + width, y + height}, p);
+  fill_rect(d, to_device(d, {x, y, x + width, y + height}), p);
   return TRUE;
 }
 
 COLORREF WINAPI SetPixel(HDC hdc, int x, int y, COLORREF c) {
   Dc* d = desk().dc(hdc);
   if (!d) return CLR_INVALID;
-  fill_rect(d, {x, y, x + 1, y + 1}, to_pixel(c));
+  POINT p = to_device(d, x, y);
+  fill_rect(d, {p.x, p.y, p.x + 1, p.y + 1}, to_pixel(c));
   return c & 0xFFFFFF;
 }
 
@@ -459,7 +471,8 @@ COLORREF WINAPI GetPixel(HDC hdc, int x, int y) {
   Dc* d = desk().dc(hdc);
   if (!d) return CLR_INVALID;
   Pixels* t = target_of(d);
-  int dx = x + d->origin_x, dy = y + d->origin_y;
+  POINT p = to_device(d, x, y);
+  int dx = p.x + d->origin_x, dy = p.y + d->origin_y;
   if (!t || dx < 0 || dy < 0 || dx >= t->width || dy >= t->height) return CLR_INVALID;
   return to_colorref(t->row(dy)[dx]);
 }
@@ -476,10 +489,13 @@ BOOL WINAPI MoveToEx(HDC hdc, int x, int y, LPPOINT old) {
 BOOL WINAPI LineTo(HDC hdc, int x, int y) {
   Dc* d = desk().dc(hdc);
   if (!d) return FALSE;
+  int lx = x, ly = y;
   GdiObject* pen = desk().object(d->pen);
   if (pen && !pen->null_style) {
     uint32_t p = to_pixel(pen->color);
-    int x0 = d->pos.x, y0 = d->pos.y;
+    POINT from = to_device(d, d->pos.x, d->pos.y), to = to_device(d, x, y);
+    int x0 = from.x, y0 = from.y;
+    x = to.x, y = to.y;
     if (y0 == y)
       fill_rect(d, {std::min(x0, x), y, std::max(x0, x), y + 1}, p);
     else if (x0 == x)
@@ -492,7 +508,7 @@ BOOL WINAPI LineTo(HDC hdc, int x, int y) {
       }
     }
   }
-  d->pos = {x, y};
+  d->pos = {lx, ly};
   return TRUE;
 }
 
@@ -501,7 +517,8 @@ BOOL WINAPI Rectangle(HDC hdc, int left, int top, int right, int bottom) {
   if (!d) return FALSE;
   GdiObject* br = desk().object(d->brush);
   GdiObject* pen = desk().object(d->pen);
-  Rect r{left, top, right, bottom};
+  Rect r = to_device(d, {left, top, right, bottom});
+  left = r.left, top = r.top, right = r.right, bottom = r.bottom;
   bool framed = pen && !pen->null_style;
   // A null pen leaves the right and bottom edge unpainted, as on Windows.
   Rect inside = framed ? r.inflate(-1, -1) : Rect{left, top, right - 1, bottom - 1};
@@ -516,8 +533,15 @@ BOOL WINAPI BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int sx
   Dc* d = desk().dc(dst);
   if (!d) return FALSE;
   if (rop == WHITENESS || rop == BLACKNESS) return PatBlt(dst, x, y, width, height, rop);
+  if (width == 0 || height == 0) return TRUE;
   Dc* s = desk().dc(src);
   if (!s) return FALSE;
+  // Both ends in device pixels: the extent through the destination's map
+  // mode, the source corner through the source's.
+  Rect dev = to_device(d, {x, y, x + width, y + height});
+  Rect sdev = to_device(s, {sx, sy, sx + width, sy + height});
+  x = dev.left, y = dev.top, width = dev.width(), height = dev.height();
+  sx = sdev.left, sy = sdev.top;
   Pixels* sp = target_of(s);
   Pixels* dp = target_of(d);
   if (!sp || !dp) return FALSE;
@@ -556,18 +580,6 @@ BOOL WINAPI BitBlt(HDC dst, int x, int y, int width, int height, HDC src, int sx
   return TRUE;
 }
 
-int WINAPI GetMapMode(HDC hdc) {
-  Dc* d = desk().dc(hdc);
-  return d ? d->map_mode : 0;
-}
-int WINAPI SetMapMode(HDC hdc, int mode) {
-  Dc* d = desk().dc(hdc);
-  if (!d || mode < MM_TEXT || mode > MM_ANISOTROPIC) return 0;
-  int old = d->map_mode;
-  d->map_mode = mode;
-  return old;
-}
-
 // Logical units per device pixel on a 96-dpi screen for the fixed modes;
 // y grows upwards in all of them but MM_TEXT.
 static void scale_of(int mode, int* num, int* den, int* sign_y) {
@@ -593,22 +605,34 @@ static void scale_of(int mode, int* num, int* den, int* sign_y) {
   }
 }
 
+int WINAPI GetMapMode(HDC hdc) {
+  Dc* d = desk().dc(hdc);
+  return d ? d->map_mode : 0;
+}
+int WINAPI SetMapMode(HDC hdc, int mode) {
+  Dc* d = desk().dc(hdc);
+  if (!d || mode < MM_TEXT || mode > MM_ANISOTROPIC) return 0;
+  int old = d->map_mode;
+  d->map_mode = mode;
+  // MM_ISOTROPIC starts from MM_LOMETRIC's extents; MM_ANISOTROPIC keeps
+  // whatever extents the DC had.
+  if (mode != MM_ANISOTROPIC)
+    scale_of(mode == MM_ISOTROPIC ? MM_LOMETRIC : mode, &d->map_num, &d->map_den, &d->map_sign_y);
+  return old;
+}
+
 BOOL WINAPI DPtoLP(HDC hdc, LPPOINT pts, int count) {
   Dc* d = desk().dc(hdc);
   if (!d || !pts) return FALSE;
-  int num, den, sy;
-  scale_of(d->map_mode, &num, &den, &sy);
   for (int i = 0; i < count; ++i)
-    pts[i] = {MulDiv(pts[i].x, num, den), sy * MulDiv(pts[i].y, num, den)};
+    pts[i] = {MulDiv(pts[i].x, d->map_num, d->map_den),
+              d->map_sign_y * MulDiv(pts[i].y, d->map_num, d->map_den)};
   return TRUE;
 }
 BOOL WINAPI LPtoDP(HDC hdc, LPPOINT pts, int count) {
   Dc* d = desk().dc(hdc);
   if (!d || !pts) return FALSE;
-  int num, den, sy;
-  scale_of(d->map_mode, &num, &den, &sy);
-  for (int i = 0; i < count; ++i)
-    pts[i] = {MulDiv(pts[i].x, den, num), sy * MulDiv(pts[i].y, den, num)};
+  for (int i = 0; i < count; ++i) pts[i] = to_device(d, pts[i].x, pts[i].y);
   return TRUE;
 }
 
@@ -623,6 +647,10 @@ int WINAPI GetDeviceCaps(HDC, int index) {
     case LOGPIXELSX:
     case LOGPIXELSY:
       return 96;
+    case HORZSIZE:  // millimetres at 96 dpi, the scale the metric map modes use
+      return MulDiv(desk().screen.width, 254, 960);
+    case VERTSIZE:
+      return MulDiv(desk().screen.height, 254, 960);
   }
   return 0;
 }
@@ -630,7 +658,8 @@ int WINAPI GetDeviceCaps(HDC, int index) {
 BOOL WINAPI DrawIcon(HDC hdc, int x, int y, HICON icon) {
   Dc* d = desk().dc(hdc);
   if (!d) return FALSE;
-  draw_icon(d, x, y, desk().object(icon));
+  POINT p = to_device(d, x, y);
+  draw_icon(d, p.x, p.y, desk().object(icon));
   return TRUE;
 }
 

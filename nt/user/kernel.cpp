@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "state.h"
 
@@ -45,11 +46,24 @@ LPSTR WINAPI lstrcpyA(LPSTR dst, LPCSTR src) {
   return dst && src ? std::strcpy(dst, src) : nullptr;
 }
 
-// wsprintfA writes at most 1024 characters, as on Windows.
+// wsprintfA writes at most 1024 characters, as on Windows. A `long` there
+// is 32 bits, so "%ld" takes the same argument as "%d": the l is dropped
+// before the host's formatter, whose long is 64 bits, sees it.
 int WINAPIV wsprintfA(LPSTR out, LPCSTR format, ...) {
+  if (!out || !format) return 0;
+  std::string f;
+  for (const char* p = format; *p; ++p) {
+    f += *p;
+    if (*p != '%') continue;
+    ++p;
+    while (*p && std::strchr("-+ #0123456789.*", *p)) f += *p++;
+    if (*p == 'l' && p[1] && std::strchr("diuxXoc", p[1])) ++p;
+    if (!*p) break;
+    f += *p;
+  }
   va_list args;
   va_start(args, format);
-  int n = std::vsnprintf(out, 1025, format, args);
+  int n = std::vsnprintf(out, 1025, f.c_str(), args);
   va_end(args);
   return n > 1024 ? 1024 : n;
 }

@@ -273,11 +273,12 @@ bool track_menu_bar(Window* w, int index, bool keyboard) {
     if (!ow) return;
     ow->control_state = i + 1;
     draw_menu_bar(ow);
-    MenuItem& bi = bar->items[i];
+    // Copies: the program may change the bar while it prepares the popup.
+    const MenuItem bi = bar->items[i];
     if (!(bi.flags & MF_POPUP) || (bi.flags & MF_GRAYED)) return;
     send(ow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(bi.popup), MAKELPARAM(i, FALSE));
     Menu* pm = d.menu(bi.popup);
-    if (!pm) return;
+    if (!pm || !d.window(owner)) return;
     Rect fr = layout_popup(pm, bi.rect.left, bi.rect.bottom + 1);
     popup = CreateWindowExA(WS_EX_TOPMOST, "#32768", "", WS_POPUP, fr.left, fr.top, fr.width(),
                             fr.height(), owner, nullptr, nullptr, nullptr);
@@ -513,8 +514,92 @@ BOOL WINAPI DrawMenuBar(HWND h) {
   return TRUE;
 }
 
-BOOL WINAPI TrackPopupMenu(HMENU, UINT, int, int, int, HWND, const RECT*) {
-  return FALSE;
+// A popup at (x, y), aligned as `flags` ask, answered by input as a menu
+// bar's popup is. The choice is posted as WM_COMMAND, or returned with
+// TPM_RETURNCMD (0 when dismissed).
+BOOL WINAPI TrackPopupMenu(HMENU h, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+  Desk& d = desk();
+  Window* ow = d.window(owner);
+  if (!d.menu(h) || !ow) return FALSE;
+  popup_class();
+  send(ow, WM_ENTERMENULOOP, TRUE, 0);
+  send(ow, WM_INITMENUPOPUP, reinterpret_cast<WPARAM>(h), MAKELPARAM(0, FALSE));
+  Menu* pm = d.menu(h);
+  if (!pm || !d.window(owner)) return FALSE;
+  Rect fr = layout_popup(pm, x, y);
+  int dx = (flags & TPM_RIGHTALIGN) ? -fr.width() : (flags & TPM_CENTERALIGN) ? -fr.width() / 2 : 0;
+  int dy = (flags & TPM_BOTTOMALIGN)    ? -fr.height()
+           : (flags & TPM_VCENTERALIGN) ? -fr.height() / 2
+                                        : 0;
+  fr = layout_popup(pm, std::max(0, x + dx), std::max(0, y + dy));
+  HWND popup = CreateWindowExA(WS_EX_TOPMOST, "#32768", "", WS_POPUP, fr.left, fr.top, fr.width(),
+                               fr.height(), owner, nullptr, nullptr, nullptr);
+  Window* pw = d.window(popup);
+  pw->user_data = reinterpret_cast<LONG_PTR>(h);
+  pw->control_state = -1;
+  SetWindowPos(popup, HWND_TOP, 0, 0, 0, 0,
+               SWP_SHOWWINDOW | SWP_NOACTIVATE | SWP_NOSIZE | SWP_NOMOVE);
+  UINT chosen = 0;
+  int selected = -1;
+  auto select = [&](int s) {
+    selected = s;
+    if (Window* p = d.window(popup)) {
+      p->control_state = s;
+      invalidate(p, nullptr, false, false);
+    }
+  };
+  // Bounded: each input event is consumed; the input source ends the loop.
+  for (int steps = 0, done = 0; !done && steps < 100000; ++steps) {
+    auto ev = wait_raw_input();
+    pm = d.menu(h);
+    if (!ev || !pm || !d.window(owner)) break;
+    using K = InputEvent::Kind;
+    int n = static_cast<int>(pm->items.size()), on_item = -1;
+    for (int k = 0; k < n; ++k)
+      if (pm->items[k].rect.contains(ev->x, ev->y)) on_item = k;
+    bool pointer = ev->kind == K::mouse_down || ev->kind == K::mouse_up;
+    if (pointer && on_item < 0) {
+      done = ev->kind == K::mouse_down;  // a click elsewhere dismisses it
+    } else if (ev->kind == K::mouse_down) {
+      select(on_item);
+    } else if (ev->kind == K::mouse_up) {
+      if (selectable(pm->items[on_item]) && !(pm->items[on_item].flags & MF_POPUP))
+        chosen = pm->items[on_item].id, done = 1;
+    } else if (ev->kind == K::key_down) {
+      if (ev->key == VK_ESCAPE || ev->key == VK_MENU) {
+        done = 1;
+      } else if ((ev->key == VK_DOWN || ev->key == VK_UP) && n > 0) {
+        for (int k = 1; k <= n; ++k) {
+          int from = selected < 0 ? (ev->key == VK_DOWN ? -1 : 0) : selected;
+          int cand = (from + (ev->key == VK_DOWN ? k : n - k) + n) % n;
+          if (!(pm->items[cand].flags & MF_SEPARATOR)) {
+            select(cand);
+            break;
+          }
+        }
+      } else if (ev->key == VK_RETURN) {
+        // Enter on a greyed item leaves the menu open, as on Windows.
+        if (selected >= 0 && selected < n && selectable(pm->items[selected]) &&
+            !(pm->items[selected].flags & MF_POPUP))
+          chosen = pm->items[selected].id, done = 1;
+      } else if (ev->key >= '0' && ev->key <= 'Z') {
+        char c = static_cast<char>(std::tolower(ev->key));
+        for (auto& it : pm->items)
+          if (mnemonic_of(it.text) == c && selectable(it) && !(it.flags & MF_POPUP)) {
+            chosen = it.id, done = 1;
+            break;
+          }
+      }
+    }
+  }
+  if (d.window(popup)) DestroyWindow(popup);
+  if (d.window(owner)) {
+    send(ow, WM_EXITMENULOOP, TRUE, 0);
+    if (chosen && !(flags & (TPM_RETURNCMD | TPM_NONOTIFY)))
+      PostMessageA(owner, WM_COMMAND, MAKEWPARAM(chosen, 0), 0);
+  }
+  if (flags & TPM_RETURNCMD) return static_cast<BOOL>(chosen);
+  return TRUE;
 }
 
 }  // extern "C"

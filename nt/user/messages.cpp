@@ -92,6 +92,7 @@ std::optional<MSG> translate_input(const InputEvent& ev) {
   Desk& d = desk();
   d.time_ms = std::max(d.time_ms, ev.time_ms);
   using K = InputEvent::Kind;
+  if (ev.kind == K::tick) return std::nullopt;
   if (ev.kind == K::key_down || ev.kind == K::key_up || ev.kind == K::character) {
     Window* target = d.focus ? d.focus : d.active;
     if (!target) return std::nullopt;
@@ -140,6 +141,18 @@ std::optional<MSG> translate_input(const InputEvent& ev) {
   return make_msg(target, msg, MK_LBUTTON, lp);
 }
 
+Timer* earliest_timer() {
+  Timer* best = nullptr;
+  for (Timer& t : desk().timers)
+    if (!best || t.due_ms < best->due_ms) best = &t;
+  return best;
+}
+
+MSG timer_message(const Timer& t) {
+  Desk& d = desk();
+  return MSG{t.hwnd, WM_TIMER, t.id, reinterpret_cast<LPARAM>(t.proc), d.time_ms, d.cursor_pos};
+}
+
 // One step of waiting: feed a message from the idle hook or report that
 // nothing more will come.
 bool wait_for_something() {
@@ -169,12 +182,33 @@ bool take_message(MSG* out, HWND filter, UINT first, UINT last, bool remove, boo
       if (remove) d.posted.erase(it);
       return true;
     }
-    while (!d.input.empty()) {
+    // Input still on its way waits for a timer that falls due before it
+    // arrives: the clock moves to the timer, which is delivered below.
+    bool timer_first = false;
+    if (!d.input.empty() && d.input.front().time_ms > d.time_ms) {
+      Timer* t = earliest_timer();
+      if (t && t->due_ms < d.input.front().time_ms &&
+          filter_ok(timer_message(*t), filter, first, last)) {
+        d.time_ms = std::max(d.time_ms, t->due_ms);
+        timer_first = true;
+      }
+    }
+    for (auto it = d.input_msgs.begin(); it != d.input_msgs.end(); ++it) {
+      if (!filter_ok(*it, filter, first, last)) continue;
+      *out = *it;
+      if (remove) d.input_msgs.erase(it);
+      return true;
+    }
+    while (!timer_first && !d.input.empty()) {
       InputEvent ev = d.input.front();
       d.input.pop_front();
       if (auto m = translate_input(ev)) {
+        if (!filter_ok(*m, filter, first, last)) {
+          d.input_msgs.push_back(*m);
+          continue;
+        }
         *out = *m;
-        if (!remove) d.posted.push_front(*m);
+        if (!remove) d.input_msgs.push_back(*m);
         return true;
       }
     }
@@ -191,6 +225,16 @@ bool take_message(MSG* out, HWND filter, UINT first, UINT last, bool remove, boo
       }
       MSG m = make_msg(p, WM_PAINT, 0, 0);
       if (filter_ok(m, filter, first, last)) {
+        *out = m;
+        return true;
+      }
+    }
+    // Timers come last, and only once nothing else is waiting; a timer
+    // that fell due several times is delivered once.
+    if (Timer* t = earliest_timer(); t && t->due_ms <= d.time_ms) {
+      MSG m = timer_message(*t);
+      if (filter_ok(m, filter, first, last)) {
+        if (remove) t->due_ms = d.time_ms + t->elapse_ms;
         *out = m;
         return true;
       }
@@ -235,6 +279,7 @@ std::optional<InputEvent> wait_raw_input() {
       InputEvent ev = d.input.front();
       d.input.pop_front();
       d.time_ms = std::max(d.time_ms, ev.time_ms);
+      if (ev.kind == InputEvent::Kind::tick) continue;
       if (ev.kind != InputEvent::Kind::character) d.cursor_pos = {ev.x, ev.y};
       return ev;
     }
@@ -250,6 +295,10 @@ std::optional<InputEvent> wait_raw_input() {
     if (d.quit_posted || !wait_for_something()) return std::nullopt;
   }
   return std::nullopt;
+}
+
+void kill_timers(HWND window) {
+  std::erase_if(desk().timers, [&](const Timer& t) { return t.hwnd == window; });
 }
 
 void run_modal_loop(Window* dialog) {
@@ -315,6 +364,11 @@ BOOL WINAPI TranslateMessage(const MSG* m) {
 
 LRESULT WINAPI DispatchMessageA(const MSG* m) {
   if (!m) return 0;
+  if (m->message == WM_TIMER && m->lParam) {
+    // A timer with its own procedure: it is called instead of the window's.
+    reinterpret_cast<TIMERPROC>(m->lParam)(m->hwnd, WM_TIMER, m->wParam, m->time);
+    return 0;
+  }
   Window* w = desk().window(m->hwnd);
   if (!w) return 0;
   if (m->message == WM_PAINT) {
@@ -354,11 +408,26 @@ DWORD WINAPI GetMessagePos(void) {
 LONG WINAPI GetMessageTime(void) {
   return static_cast<LONG>(desk().time_ms);
 }
-UINT_PTR WINAPI SetTimer(HWND, UINT_PTR id, UINT, void*) {
-  return id ? id : 1;
+UINT_PTR WINAPI SetTimer(HWND h, UINT_PTR id, UINT elapse_ms, TIMERPROC proc) {
+  Desk& d = desk();
+  if (h && !d.window(h)) return 0;
+  elapse_ms = std::max<UINT>(elapse_ms, USER_TIMER_MINIMUM);
+  // A window's timer is known by its id; setting it again restarts it. A
+  // thread's timer gets an id of the system's choosing unless it names one
+  // it already has.
+  if (!h) {
+    bool known = false;
+    for (const Timer& t : d.timers) known = known || (!t.hwnd && t.id == id && id);
+    if (!known) id = d.next_thread_timer++;
+  }
+  std::erase_if(d.timers, [&](const Timer& t) { return t.hwnd == h && t.id == id; });
+  d.timers.push_back(Timer{h, id, elapse_ms, d.time_ms + elapse_ms, proc});
+  return h ? (id ? id : 1) : id;
 }
-BOOL WINAPI KillTimer(HWND, UINT_PTR) {
-  return TRUE;
+BOOL WINAPI KillTimer(HWND h, UINT_PTR id) {
+  size_t n =
+      std::erase_if(desk().timers, [&](const Timer& t) { return t.hwnd == h && t.id == id; });
+  return n ? TRUE : FALSE;
 }
 BOOL WINAPI MessageBeep(UINT) {
   return TRUE;

@@ -88,7 +88,21 @@ bool live_display_wait() {
   // Wait for input that means something to the machine.
   for (;;) {
     SDL_Event e;
-    if (!SDL_WaitEvent(&e)) return false;
+    // A timer due before the next real input ends the wait at its time.
+    const Timer* next = nullptr;
+    for (const Timer& tm : d.timers)
+      if (!next || tm.due_ms < next->due_ms) next = &tm;
+    if (next) {
+      // Message time may run ahead of the real clock (a script went first):
+      // wait what is left of the period on message time.
+      int wait_ms = next->due_ms > d.time_ms ? static_cast<int>(next->due_ms - d.time_ms) : 0;
+      if (!SDL_WaitEventTimeout(&e, wait_ms)) {
+        d.input.push_back({InputEvent::Kind::tick, 0, 0, 0, false, next->due_ms});
+        return true;
+      }
+    } else if (!SDL_WaitEvent(&e)) {
+      return false;
+    }
     uint32_t t = SDL_GetTicks();
     bool alt = (SDL_GetModState() & KMOD_ALT) != 0;
     switch (e.type) {

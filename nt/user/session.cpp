@@ -94,6 +94,9 @@ bool is_enabled(HWND h) {
 bool is_visible(HWND h) {
   return IsWindowVisible(h);
 }
+bool is_checked(HWND h) {
+  return SendMessageA(h, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
 RECT window_rect(HWND h) {
   RECT r{};
   GetWindowRect(h, &r);
@@ -190,6 +193,16 @@ Script& Script::screenshot(const std::string& path, HWND window) {
   return *this;
 }
 
+Script& Script::wait(uint32_t ms) {
+  steps_.push_back([ms] {
+    // The tick goes through the input queue, so that timers due before it
+    // are delivered first.
+    Desk& d = desk();
+    d.input.push_back({InputEvent::Kind::tick, 0, 0, 0, false, d.time_ms + ms});
+  });
+  return *this;
+}
+
 Script& Script::run(std::function<void()> step) {
   steps_.push_back(std::move(step));
   return *this;
@@ -205,6 +218,12 @@ bool Script::add_action(const std::string& action) {
   if (verb == "dclick" && xy(&x, &y)) return double_click(x, y), true;
   if (verb == "button") return click_button(arg), true;
   if (verb == "screenshot") return screenshot(arg), true;
+  if (verb == "wait") {
+    char* end = nullptr;
+    unsigned long ms = std::strtoul(arg.c_str(), &end, 10);
+    if (arg.empty() || *end || ms > 3'600'000) return false;
+    return wait(static_cast<uint32_t>(ms)), true;
+  }
   if (verb == "menu") {
     size_t slash = arg.find('/');
     if (slash == std::string::npos) return false;

@@ -100,10 +100,14 @@ struct Dc {
   int origin_x = 0, origin_y = 0;  // device origin in target coordinates
   std::vector<Rect> clip;          // in target coordinates; empty means nothing visible
   HGDIOBJ brush = nullptr, pen = nullptr, font = nullptr, bitmap = nullptr;
+  HGDIOBJ own_bitmap = nullptr;  // a memory DC's 1 x 1 bitmap, gone with the DC
   int bk_mode = OPAQUE;
   COLORREF bk_color = RGB(255, 255, 255), text_color = RGB(0, 0, 0);
   int map_mode = MM_TEXT;
-  POINT pos{0, 0};
+  // Logical units per `map_den` device pixels, and the y direction, as the
+  // map mode set them (no origins: SetViewportOrgEx is not offered).
+  int map_num = 1, map_den = 1, map_sign_y = 1;
+  POINT pos{0, 0};  // logical coordinates
 };
 
 struct WindowClass {
@@ -156,16 +160,30 @@ struct Window {
   HFONT font = nullptr;
   std::unique_ptr<DialogInfo> dialog;
   int control_state = 0;  // button: BST_* bits
+  // edit: the selection (caret at sel_end) and the length limit
+  int sel_start = 0, sel_end = 0, text_limit = 0x7FFF;
+  bool sunken = false;  // edit: draws its own sunken edge in place of WS_BORDER
   HICON control_icon = nullptr;
   bool in_paint = false;
 };
 
 struct InputEvent {
-  enum class Kind { mouse_down, mouse_up, mouse_move, key_down, key_up, character } kind;
+  // tick: nothing happens but the passing of time (a scripted wait).
+  enum class Kind { mouse_down, mouse_up, mouse_move, key_down, key_up, character, tick } kind;
   int x = 0, y = 0;
   int key = 0;
   bool alt = false;
   uint32_t time_ms = 0;
+};
+
+// A timer runs on the message time: it falls due `elapse_ms` after it was
+// set or last delivered.
+struct Timer {
+  HWND hwnd = nullptr;
+  UINT_PTR id = 0;
+  UINT elapse_ms = 0;
+  uint32_t due_ms = 0;
+  TIMERPROC proc = nullptr;
 };
 
 struct Module {
@@ -193,6 +211,8 @@ class Desk {
   void remove_object(HGDIOBJ h);
   HDC add_dc(std::unique_ptr<Dc> d);
   void remove_dc(HDC h);
+  // Live GDI objects and DCs, for tests that look for leaks.
+  size_t object_count() const { return objects_.size() + dcs_.size(); }
 
   std::vector<std::unique_ptr<WindowClass>> classes;
   std::vector<Window*> top_level;  // z-order, topmost first
@@ -205,9 +225,14 @@ class Desk {
   bool quit_posted = false;
   int quit_code = 0;
   std::deque<InputEvent> input;
+  // Input already turned into messages that a filtered GetMessageA or
+  // PeekMessageA passed over; they keep their place ahead of newer input.
+  std::deque<MSG> input_msgs;
   uint32_t time_ms = 0;  // virtual message time
   POINT cursor_pos{0, 0};
-  MSG last_down{};  // for double clicks
+  std::vector<Timer> timers;
+  UINT_PTR next_thread_timer = 0x7FF0;  // ids SetTimer picks for window-less timers
+  MSG last_down{};                      // for double clicks
   bool last_down_valid = false;
 
   Pixels screen;
@@ -245,6 +270,7 @@ bool is_visible_on_screen(const Window* w);
 bool is_enabled_chain(const Window* w);
 Window* window_from_point(int x, int y);
 void set_active(Window* w);
+Window* next_to_activate(Window* w);
 void set_focus(Window* w);
 WindowClass* find_class(const char* name);
 void register_system_classes();
@@ -276,6 +302,7 @@ void run_until_idle();
 std::optional<InputEvent> wait_raw_input();
 bool dispatch_input(const InputEvent& ev);
 void run_modal_loop(Window* dialog);
+void kill_timers(HWND window);
 
 // gdi.cpp
 HDC make_window_dc(Window* w, bool whole_window, const Rect* paint_clip);
@@ -285,6 +312,10 @@ void fill_rect(Dc* d, const Rect& r, uint32_t pixel);  // logical coordinates
 void draw_icon(Dc* d, int x, int y, GdiObject* icon);
 HGDIOBJ stock(int index);
 void draw_edge_raised(Dc* d, const Rect& r, bool pressed);
+// Logical to device coordinates (relative to the DC's origin) by its map mode.
+POINT to_device(const Dc* d, int x, int y);
+// A logical rectangle in device coordinates, corners ordered.
+Rect to_device(const Dc* d, const Rect& logical);
 
 // fonts.cpp
 std::shared_ptr<FontFace> open_face(const std::string& face, int height, int weight, bool italic);
@@ -332,5 +363,9 @@ LRESULT dialog_default(Window* w, UINT msg, WPARAM wp, LPARAM lp);
 // controls.cpp
 LRESULT CALLBACK static_proc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK button_proc(HWND, UINT, WPARAM, LPARAM);
+// edit.cpp
+LRESULT CALLBACK edit_proc(HWND, UINT, WPARAM, LPARAM);
+// listbox.cpp
+LRESULT CALLBACK listbox_proc(HWND, UINT, WPARAM, LPARAM);
 
 }  // namespace qzr::user

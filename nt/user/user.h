@@ -41,6 +41,7 @@ std::string window_text(HWND window);
 std::string class_name(HWND window);
 bool is_enabled(HWND window);
 bool is_visible(HWND window);
+bool is_checked(HWND window);   // a check box or radio button (BM_GETCHECK)
 RECT window_rect(HWND window);  // screen coordinates
 // A menu item's state bits (MF_CHECKED, MF_GRAYED, ...) by command id.
 UINT menu_item_state(HWND window, UINT id);
@@ -60,10 +61,13 @@ class Script {
   // Chooses a menu bar item and then an item of its popup, by text.
   Script& choose_menu(const std::string& bar_item, const std::string& item);
   Script& screenshot(const std::string& path, HWND window = nullptr);
+  // Lets `ms` of message time pass with no input: timers fall due.
+  Script& wait(uint32_t ms);
   // Runs any test code at that point (checks, answers, ...).
   Script& run(std::function<void()> step);
   // Parses a command-line action: click:X,Y  dclick:X,Y  key:NAME  alt:C
-  // menu:BAR/ITEM  button:TEXT  screenshot:FILE. Returns false if unknown.
+  // menu:BAR/ITEM  button:TEXT  screenshot:FILE  wait:MS. Returns false if
+  // unknown.
   bool add_action(const std::string& action);
 
   bool done() const { return next_ == steps_.size(); }

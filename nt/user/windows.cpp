@@ -42,6 +42,41 @@ void notify_parent(Window* w, UINT event) {
        reinterpret_cast<LPARAM>(w->handle));
 }
 
+// WM_DESTROY goes to a window before its children, all of them before any
+// WM_NCDESTROY.
+void send_destroy(Window* w) {
+  HWND h = w->handle;
+  w->destroying = true;
+  if (desk().capture == w) desk().capture = nullptr;
+  send(w, WM_DESTROY, 0, 0);
+  Window* again = desk().window(h);
+  if (!again) return;
+  std::vector<HWND> kids;
+  for (Window* c : again->children) kids.push_back(c->handle);
+  for (HWND k : kids)
+    if (Window* c = desk().window(k)) send_destroy(c);
+}
+
+// WM_NCDESTROY children first, then the window is gone.
+void free_window(Window* w) {
+  Desk& d = desk();
+  HWND h = w->handle;
+  // Bounded by the children present: a child created during WM_NCDESTROY
+  // of a sibling is freed too, one unlinked per round.
+  for (size_t round = 0; round < 100'000 && !w->children.empty(); ++round)
+    free_window(w->children.front());
+  if (d.focus == w) d.focus = nullptr;
+  if (d.capture == w) d.capture = nullptr;
+  if (d.active == w) d.active = nullptr;
+  send(w, WM_NCDESTROY, 0, 0);
+  unlink(w);
+  if (w->menu && !(w->style & WS_CHILD)) DestroyMenu(w->menu);
+  std::erase_if(d.posted, [&](const MSG& m) { return m.hwnd == h; });
+  std::erase_if(d.input_msgs, [&](const MSG& m) { return m.hwnd == h; });
+  kill_timers(h);
+  d.remove_window(w);
+}
+
 }  // namespace
 
 WindowClass* find_class(const char* name) {
@@ -109,8 +144,12 @@ void set_active(Window* w) {
   Window* old = d.active;
   d.active = w;
   if (old) {
+    HWND oh = old->handle;
     send(old, WM_NCACTIVATE, FALSE, 0);
-    send(old, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(w ? w->handle : nullptr));
+    if (d.window(oh))
+      send(old, WM_ACTIVATE, WA_INACTIVE, reinterpret_cast<LPARAM>(w ? w->handle : nullptr));
+    // No window of the program is active any more.
+    if (!w && d.window(oh)) send(old, WM_ACTIVATEAPP, FALSE, 0);
   }
   if (!w) return;
   // Activation brings the window to the top of its band.
@@ -119,6 +158,19 @@ void set_active(Window* w) {
   if (!old) send(w, WM_ACTIVATEAPP, TRUE, 0);
   send(w, WM_NCACTIVATE, TRUE, 0);
   send(w, WM_ACTIVATE, WA_ACTIVE, reinterpret_cast<LPARAM>(old ? old->handle : nullptr));
+}
+
+// Where activation goes when `w` is hidden or destroyed: its owner, else
+// the topmost other visible and enabled top-level window not owned by it.
+Window* next_to_activate(Window* w) {
+  auto usable = [&](Window* t) {
+    return t && t != w && (t->style & WS_VISIBLE) && !(t->style & WS_DISABLED) && !t->destroying;
+  };
+  if (usable(w->owner)) return w->owner;
+  if (w->owner) return nullptr;
+  for (Window* t : desk().top_level)
+    if (usable(t) && t->owner != w) return t;
+  return nullptr;
 }
 
 // Marks whatever lies under `screen_area` for repainting: the parts of
@@ -232,7 +284,11 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
   w->cls = cls;
   w->style = style;
   w->ex_style = ex_style;
-  if (ex_style & WS_EX_DLGMODALFRAME) w->ex_style |= WS_EX_WINDOWEDGE;
+  // An overlapped window always gets a caption and clips its siblings,
+  // whatever style it asked for (the creation record keeps the asked one).
+  if (!(style & (WS_CHILD | WS_POPUP))) w->style |= WS_CAPTION | WS_CLIPSIBLINGS;
+  if ((ex_style & WS_EX_DLGMODALFRAME) || (w->style & (WS_DLGFRAME | WS_THICKFRAME)))
+    w->ex_style |= WS_EX_WINDOWEDGE;
   w->proc = cls->proc;
   w->instance = instance;
   w->extra.assign(cls->wnd_extra, 0);
@@ -315,39 +371,24 @@ BOOL WINAPI DestroyWindow(HWND h) {
     SetWindowPos(h, nullptr, 0, 0, 0, 0,
                  SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  if (d.capture == w) d.capture = nullptr;
+  if (!d.window(h)) return TRUE;
   // Windows it owns go first.
   std::vector<HWND> owned;
   for (Window* t : d.top_level)
     if (t->owner == w) owned.push_back(t->handle);
   for (HWND o : owned) DestroyWindow(o);
+  // Only the window being destroyed tells its parent; children that go
+  // with it do not.
   notify_parent(w, WM_DESTROY);
-  send(w, WM_DESTROY, 0, 0);
-  // WM_DESTROY goes to the parent before its children; WM_NCDESTROY after them.
-  while (!w->children.empty()) {
-    Window* c = w->children.front();
-    if (!DestroyWindow(c->handle)) w->children.erase(w->children.begin());
+  if (!d.window(h)) return TRUE;
+  send_destroy(w);
+  if (!d.window(h)) return TRUE;
+  if (d.active == w) {  // never shown, or shown again while being destroyed
+    Window* next = next_to_activate(w);
+    set_active(next);
+    if (next && d.active == next) set_focus(next);
   }
-  if (d.focus == w || (d.focus && top_level_of(d.focus) == w && !w->parent)) d.focus = nullptr;
-  if (d.active == w) {
-    d.active = nullptr;
-    Window* next = w->owner;
-    if (!next)
-      for (Window* t : d.top_level)
-        if (t != w && (t->style & WS_VISIBLE) && !(t->style & WS_DISABLED)) {
-          next = t;
-          break;
-        }
-    if (next && (next->style & WS_VISIBLE)) {
-      set_active(next);
-      set_focus(next);
-    }
-  }
-  send(w, WM_NCDESTROY, 0, 0);
-  unlink(w);
-  if (w->menu && !(w->style & WS_CHILD)) DestroyMenu(w->menu);
-  std::erase_if(d.posted, [&](const MSG& m) { return m.hwnd == h; });
-  d.remove_window(w);
+  free_window(w);
   return TRUE;
 }
 
@@ -355,14 +396,21 @@ BOOL WINAPI ShowWindow(HWND h, int cmd) {
   Window* w = desk().window(h);
   if (!w) return FALSE;
   bool was = (w->style & WS_VISIBLE) != 0;
+  // WM_SHOWWINDOW comes from ShowWindow only, not from SetWindowPos.
   if (cmd == SW_HIDE) {
-    if (was)
-      SetWindowPos(h, nullptr, 0, 0, 0, 0, SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER);
+    if (was) {
+      send(w, WM_SHOWWINDOW, FALSE, 0);
+      if (desk().window(h))
+        SetWindowPos(h, nullptr, 0, 0, 0, 0,
+                     SWP_HIDEWINDOW | SWP_NOSIZE | SWP_NOMOVE | SWP_NOZORDER);
+    }
     return was;
   }
   bool activate = !(w->style & WS_CHILD) && cmd != SW_SHOWNA && cmd != SW_SHOWNOACTIVATE &&
                   cmd != SW_SHOWMINNOACTIVE;
   if (!was) {
+    send(w, WM_SHOWWINDOW, TRUE, 0);
+    if (!desk().window(h)) return FALSE;
     UINT flags = SWP_SHOWWINDOW | SWP_NOSIZE | SWP_NOMOVE;
     if (!activate) flags |= SWP_NOACTIVATE | SWP_NOZORDER;
     SetWindowPos(h, HWND_TOP, 0, 0, 0, 0, flags);
@@ -376,9 +424,6 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
   Desk& d = desk();
   Window* w = d.window(h);
   if (!w) return FALSE;
-  if ((flags & SWP_SHOWWINDOW) && !(w->style & WS_VISIBLE)) send(w, WM_SHOWWINDOW, TRUE, 0);
-  if ((flags & SWP_HIDEWINDOW) && (w->style & WS_VISIBLE)) send(w, WM_SHOWWINDOW, FALSE, 0);
-  if (!d.window(h)) return FALSE;
   WINDOWPOS pos{h, nullptr, w->rect.left, w->rect.top, w->rect.width(), w->rect.height(), flags};
   if (w->parent) pos.x -= w->parent->client.left, pos.y -= w->parent->client.top;
   if (!(flags & SWP_NOMOVE)) pos.x = x, pos.y = y;
@@ -395,12 +440,6 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
       invalidate(w->parent, &o, true, true);
     } else {
       reveal(w->rect, w);
-    }
-    if (d.focus && (d.focus == w || top_level_of(d.focus) == w)) set_focus(nullptr);
-    if (d.active == w) {
-      Window* next = w->owner;
-      d.active = nullptr;
-      if (next && (next->style & WS_VISIBLE)) set_active(next);
     }
   }
   if (moved || sized) {
@@ -432,6 +471,18 @@ BOOL WINAPI SetWindowPos(HWND h, HWND, int x, int y, int cx, int cy, UINT flags)
   if (!d.window(h)) return FALSE;
   send(w, WM_WINDOWPOSCHANGED, 0, reinterpret_cast<LPARAM>(&pos));
   if (!d.window(h)) return TRUE;
+  // A hidden window gives up activation, then the focus, after it has been
+  // told of its new place.
+  if ((flags & SWP_HIDEWINDOW) && !(w->style & WS_VISIBLE)) {
+    Window* next = nullptr;
+    if (d.active == w) {
+      next = next_to_activate(w);
+      set_active(next);
+    }
+    if (d.focus && (d.focus == w || (!w->parent && top_level_of(d.focus) == w)))
+      set_focus(next && d.active == next ? next : nullptr);
+    if (!d.window(h)) return TRUE;
+  }
   // DefWindowProc turns WM_WINDOWPOSCHANGED into these two.
   if (sized) send(w, WM_SIZE, SIZE_RESTORED, MAKELPARAM(w->client.width(), w->client.height()));
   if (moved) {
@@ -487,7 +538,8 @@ HWND WINAPI GetParent(HWND h) {
   Window* w = desk().window(h);
   if (!w) return nullptr;
   if (w->parent) return w->parent->handle;
-  return w->owner ? w->owner->handle : nullptr;
+  // Of top-level windows only popups name their owner; GW_OWNER gives any.
+  return w->owner && (w->style & WS_POPUP) ? w->owner->handle : nullptr;
 }
 
 HWND WINAPI GetWindow(HWND h, UINT cmd) {
@@ -639,7 +691,10 @@ LONG_PTR WINAPI GetWindowLongPtrA(HWND h, int index) {
     case GWLP_HINSTANCE:
       return reinterpret_cast<LONG_PTR>(w->instance);
     case GWLP_HWNDPARENT:
-      return reinterpret_cast<LONG_PTR>(GetParent(h));
+      // The parent of a child, the owner of any top-level window.
+      return reinterpret_cast<LONG_PTR>(w->parent  ? w->parent->handle
+                                        : w->owner ? w->owner->handle
+                                                   : nullptr);
     case GWLP_ID:
       return w->id;
     case GWLP_USERDATA:

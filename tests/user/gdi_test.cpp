@@ -60,6 +60,25 @@ TEST_F(GdiTest, FillRectPaintsExactlyTheRectangleInTheBrushColour) {
   ReleaseDC(h, hdc);
 }
 
+// The device icons take a memory DC on every paint: it must leave nothing
+// behind, its own 1 x 1 bitmap included.
+TEST_F(GdiTest, DeviceContextsLeaveNoObjectsBehind) {
+  HWND h = canvas();
+  HBITMAP logo = LoadBitmapA(instance_, "Logo");
+  size_t before = qzr::user::desk().object_count();
+  for (int i = 0; i < 50; ++i) {
+    HDC hdc = GetDC(h);
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, logo);
+    BitBlt(hdc, 0, 0, 32, 16, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(h, hdc);
+  }
+  EXPECT_EQ(before, qzr::user::desk().object_count());
+  DeleteObject(logo);
+}
+
 TEST_F(GdiTest, FourBitBitmapBlitsThroughItsPalette) {
   HWND h = canvas();
   HBITMAP logo = LoadBitmapA(instance_, "Logo");
@@ -202,24 +221,59 @@ TEST_F(GdiTest, IconStaticFallsBackToTheSystemIcon) {
   EXPECT_EQ(RGB(0, 0, 255), at(r.left + 15, r.top + 15));  // the information icon's blue i
 }
 
-TEST_F(GdiTest, MapModesConvertDeviceExtents) {
-  HDC hdc = GetDC(nullptr);
+// The device icons' drawing: the picture's size through DPtoLP in the
+// window DC's map mode, blitted from a memory DC in the same mode, must land
+// on exactly the picture's pixels whatever the mode.
+TEST_F(GdiTest, MapModesScaleDrawingAsDPtoLPConverts) {
+  HWND h = canvas();
+  HBITMAP logo = LoadBitmapA(instance_, "Logo");
+  ASSERT_NE(nullptr, logo);
   struct Case {
     int mode;
-    POINT want;
-  } cases[] = {{MM_TEXT, {32, 32}},
-               {MM_LOMETRIC, {85, -85}},
-               {MM_LOENGLISH, {33, -33}},
-               {MM_TWIPS, {480, -480}}};
+    POINT logical;  // of the 32 x 16 picture
+  } cases[] = {{MM_TEXT, {32, 16}},       {MM_LOMETRIC, {85, -42}},    {MM_HIMETRIC, {847, -423}},
+               {MM_LOENGLISH, {33, -17}}, {MM_HIENGLISH, {333, -167}}, {MM_TWIPS, {480, -240}}};
   for (const auto& c : cases) {
-    SetMapMode(hdc, c.mode);
+    SCOPED_TRACE(c.mode);
+    HDC hdc = GetDC(h);
+    RECT all{0, 0, 200, 100};
+    FillRect(hdc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    EXPECT_EQ(MM_TEXT, SetMapMode(hdc, c.mode));
     EXPECT_EQ(c.mode, GetMapMode(hdc));
-    POINT p{32, 32};
-    DPtoLP(hdc, &p, 1);
-    EXPECT_EQ(c.want.x, p.x) << c.mode;
-    EXPECT_EQ(c.want.y, p.y) << c.mode;
+    HDC mem = CreateCompatibleDC(hdc);
+    HGDIOBJ old = SelectObject(mem, logo);
+    SetMapMode(mem, GetMapMode(hdc));
+    BITMAP bm;
+    ASSERT_EQ(static_cast<int>(sizeof bm), GetObjectA(logo, sizeof bm, &bm));
+    POINT extent{bm.bmWidth, bm.bmHeight};
+    DPtoLP(hdc, &extent, 1);
+    EXPECT_EQ(c.logical.x, extent.x);
+    EXPECT_EQ(c.logical.y, extent.y);
+    POINT back = extent;
+    LPtoDP(hdc, &back, 1);
+    EXPECT_EQ(32, back.x);
+    EXPECT_EQ(16, back.y);
+    ASSERT_TRUE(BitBlt(hdc, 0, 0, extent.x, extent.y, mem, 0, 0, SRCCOPY));
+    EXPECT_EQ(RGB(0, 0, 0), at(100, 100));                  // bar 0, the picture's corner
+    EXPECT_EQ(RGB(255, 255, 255), at(100 + 31, 100 + 7));   // bar 15
+    EXPECT_EQ(RGB(0, 0, 0), at(100 + 15, 100 + 15));        // the diagonal's last pixel
+    EXPECT_EQ(RGB(255, 255, 255), at(100 + 15, 100 + 16));  // below the picture
+    EXPECT_EQ(RGB(255, 255, 255), at(100 + 32, 100 + 3));   // right of it
+    // A fill given in logical units covers the device rectangle they convert to.
+    RECT cell{extent.x, 0, 2 * extent.x, extent.y};
+    POINT far{cell.right, cell.bottom};
+    LPtoDP(hdc, &far, 1);
+    EXPECT_NEAR(64, far.x, 1);
+    FillRect(hdc, &cell, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    EXPECT_EQ(RGB(0, 0, 0), at(100 + 32, 100));
+    EXPECT_EQ(RGB(0, 0, 0), at(100 + far.x - 1, 100 + 15));
+    EXPECT_EQ(RGB(255, 255, 255), at(100 + far.x, 100 + 15));
+    EXPECT_EQ(RGB(255, 255, 255), at(100 + far.x - 1, 100 + 16));
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(h, hdc);
   }
-  ReleaseDC(nullptr, hdc);
+  DeleteObject(logo);
 }
 
 }  // namespace

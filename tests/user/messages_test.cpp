@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "state.h"
 #include "user_fixture.h"
 
 namespace {
@@ -63,6 +64,14 @@ TEST_F(MessagesTest, CreationShowingAndPaintingComeInWindowsOrder) {
   EXPECT_EQ((std::vector<UINT>{WM_PAINT}), take());
   UpdateWindow(h);  // nothing left to paint
   EXPECT_TRUE(take().empty());
+  // Closing hides the window, gives up activation and focus, then destroys.
+  SendMessageA(h, WM_CLOSE, 0, 0);
+  EXPECT_EQ(
+      (std::vector<UINT>{WM_CLOSE, WM_WINDOWPOSCHANGING, WM_WINDOWPOSCHANGED, WM_NCACTIVATE,
+                         WM_ACTIVATE, WM_ACTIVATEAPP, WM_KILLFOCUS, WM_DESTROY, WM_NCDESTROY}),
+      take());
+  EXPECT_EQ(nullptr, GetActiveWindow());
+  EXPECT_EQ(nullptr, GetFocus());
 }
 
 TEST_F(MessagesTest, ChildCreationNotifiesTheParentAfterTheChildIsReady) {
@@ -87,27 +96,92 @@ TEST_F(MessagesTest, ChildCreationNotifiesTheParentAfterTheChildIsReady) {
   EXPECT_EQ(5, GetDlgCtrlID(child));
 }
 
+// Every WM_DESTROY, parent first, comes before any WM_NCDESTROY, children
+// first; children that go with their parent send it no WM_PARENTNOTIFY,
+// a child destroyed alone does.
 TEST_F(MessagesTest, CloseDestroysParentFirstAndFinishesChildrenFirst) {
   HWND parent = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
-  HWND child = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "Recorder", "", WS_CHILD, 0, 0, 5, 5, parent,
-                               nullptr, instance_, nullptr);
+  auto child = [&](int id) {
+    return CreateWindowExA(0, "Recorder", "", WS_CHILD | WS_VISIBLE, 0, 0, 5, 5, parent,
+                           reinterpret_cast<HMENU>(static_cast<intptr_t>(id)), instance_, nullptr);
+  };
+  HWND first = child(1), second = child(2), alone = child(3);
+  auto seen = [&] {
+    std::vector<std::pair<HWND, UINT>> out;
+    for (const auto& l : g_log)
+      if (l.msg == WM_DESTROY || l.msg == WM_NCDESTROY || l.msg == WM_CLOSE ||
+          l.msg == WM_PARENTNOTIFY)
+        out.push_back({l.hwnd, l.msg});
+    g_log.clear();
+    return out;
+  };
+  using Seen = std::vector<std::pair<HWND, UINT>>;
   take();
+  DestroyWindow(alone);
+  EXPECT_EQ((Seen{{parent, WM_PARENTNOTIFY}, {alone, WM_DESTROY}, {alone, WM_NCDESTROY}}), seen());
   SendMessageA(parent, WM_CLOSE, 0, 0);
-  std::vector<std::pair<bool, UINT>> seen;
-  for (const auto& l : g_log)
-    if (l.msg == WM_DESTROY || l.msg == WM_NCDESTROY || l.msg == WM_CLOSE)
-      seen.push_back({l.hwnd == parent, l.msg});
-  std::vector<std::pair<bool, UINT>> want = {{true, WM_CLOSE},
-                                             {true, WM_DESTROY},
-                                             {false, WM_DESTROY},
-                                             {false, WM_NCDESTROY},
-                                             {true, WM_NCDESTROY}};
-  EXPECT_EQ(want, seen);
+  EXPECT_EQ((Seen{{parent, WM_CLOSE},
+                  {parent, WM_DESTROY},
+                  {first, WM_DESTROY},
+                  {second, WM_DESTROY},
+                  {first, WM_NCDESTROY},
+                  {second, WM_NCDESTROY},
+                  {parent, WM_NCDESTROY}}),
+            seen());
   EXPECT_FALSE(IsWindow(parent));
-  EXPECT_FALSE(IsWindow(child));
+  EXPECT_FALSE(IsWindow(first));
+  EXPECT_FALSE(IsWindow(second));
   MSG m;
   EXPECT_FALSE(GetMessageA(&m, nullptr, 0, 0));
   EXPECT_EQ(7u, m.wParam);
+}
+
+// Windows gives every overlapped window a caption, so the installer's
+// WS_DLGFRAME-only window has a title bar above its client area.
+TEST_F(MessagesTest, OverlappedWindowsAlwaysHaveACaption) {
+  struct Case {
+    const char* what;
+    DWORD style;
+    bool caption;
+    int client_height;  // of a 200-pixel-high window
+  } cases[] = {
+      {"overlapped with a dialog frame", WS_DLGFRAME, true, 200 - 2 * 3 - 19},
+      {"overlapped with nothing", 0, true, 200 - 2 * 3 - 19},
+      {"popup with a dialog frame", WS_POPUP | WS_DLGFRAME, false, 200 - 2 * 3},
+      {"plain popup", WS_POPUP, false, 200},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HWND h = main_window(c.style);
+    ASSERT_NE(nullptr, h);
+    DWORD style = static_cast<DWORD>(GetWindowLongA(h, GWL_STYLE));
+    EXPECT_EQ(c.caption, (style & WS_CAPTION) == WS_CAPTION);
+    EXPECT_EQ(!(c.style & WS_POPUP), (style & WS_CLIPSIBLINGS) != 0);
+    RECT rc;
+    GetClientRect(h, &rc);
+    EXPECT_EQ(c.client_height, rc.bottom);
+    DestroyWindow(h);
+  }
+}
+
+TEST_F(MessagesTest, GetParentNamesTheParentOrAPopupsOwner) {
+  HWND main = main_window();
+  struct Case {
+    const char* what;
+    DWORD style;
+    bool parent_is_main;
+  } cases[] = {{"child", WS_CHILD, true},
+               {"owned popup", WS_POPUP, true},
+               {"owned overlapped window", WS_OVERLAPPED, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HWND h = CreateWindowExA(0, "Recorder", "", c.style, 0, 0, 10, 10, main, nullptr, instance_,
+                             nullptr);
+    ASSERT_NE(nullptr, h);
+    EXPECT_EQ(c.parent_is_main ? main : nullptr, GetParent(h));
+    EXPECT_EQ((c.style & WS_CHILD) ? nullptr : main, GetWindow(h, GW_OWNER));
+    EXPECT_EQ(reinterpret_cast<LONG_PTR>(main), GetWindowLongPtrA(h, GWLP_HWNDPARENT));
+  }
 }
 
 TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
@@ -129,6 +203,80 @@ TEST_F(MessagesTest, SendIsImmediatePostWaitsForTheLoopInOrder) {
     DispatchMessageA(&m);
   }
   EXPECT_EQ((std::vector<UINT>{WM_USER + 2, WM_USER + 3}), order);
+}
+
+std::vector<std::pair<UINT_PTR, DWORD>> g_timer_calls;
+void CALLBACK timer_proc(HWND, UINT, UINT_PTR id, DWORD time) {
+  g_timer_calls.push_back({id, time});
+}
+
+// Timers run on message time: each falls due its period after it was set
+// or last delivered, after posted messages and paints, before input that
+// arrives later; a window-less timer with a procedure calls it instead.
+TEST_F(MessagesTest, TimersFallDueOnMessageTimeAfterEverythingElse) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  take();
+  g_timer_calls.clear();
+  DWORD t0 = static_cast<DWORD>(GetMessageTime());
+  EXPECT_EQ(5u, SetTimer(h, 5, 100, nullptr));
+  UINT_PTR thread_timer = SetTimer(nullptr, 0, 250, timer_proc);
+  EXPECT_NE(0u, thread_timer);
+  EXPECT_EQ(0u, SetTimer(reinterpret_cast<HWND>(0x4321), 1, 100, nullptr));
+  PostMessageA(h, WM_USER + 2, 0, 0);
+  qzr::user::Script script;
+  script.wait(350).run([&] {
+    EXPECT_TRUE(KillTimer(h, 5));
+    EXPECT_FALSE(KillTimer(h, 5));
+  });
+  script.wait(500);
+  qzr::user::play(&script);
+  std::vector<std::pair<UINT, DWORD>> seen;
+  MSG m;
+  while (GetMessageA(&m, nullptr, 0, 0)) {
+    if (m.message == WM_TIMER || m.message == WM_PAINT || m.message == WM_USER + 2)
+      seen.push_back({m.message, m.time - t0});
+    DispatchMessageA(&m);
+  }
+  EXPECT_EQ((std::vector<std::pair<UINT, DWORD>>{{WM_USER + 2, 0},
+                                                 {WM_PAINT, 0},
+                                                 {WM_TIMER, 100},
+                                                 {WM_TIMER, 200},
+                                                 {WM_TIMER, 250},
+                                                 {WM_TIMER, 300},
+                                                 {WM_TIMER, 500},
+                                                 {WM_TIMER, 750}}),
+            seen);
+  // The window-less timer's messages went to its procedure, not the window.
+  EXPECT_EQ((std::vector<std::pair<UINT_PTR, DWORD>>{
+                {thread_timer, t0 + 250}, {thread_timer, t0 + 500}, {thread_timer, t0 + 750}}),
+            g_timer_calls);
+  std::vector<UINT> window_timers;
+  for (const auto& l : g_log)
+    if (l.msg == WM_TIMER) window_timers.push_back(l.msg);
+  EXPECT_EQ(3u, window_timers.size());
+  // A destroyed window's timers go with it.
+  EXPECT_EQ(9u, SetTimer(h, 9, 10, nullptr));
+  DestroyWindow(h);
+  EXPECT_FALSE(KillTimer(h, 9));
+}
+
+// A message range passes input over without losing it or its order.
+TEST_F(MessagesTest, FilteredRetrievalLeavesOtherInputQueued) {
+  HWND h = main_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  UpdateWindow(h);
+  take();
+  using K = qzr::user::InputEvent::Kind;
+  auto& input = qzr::user::desk().input;
+  input.push_back({K::key_down, 0, 0, 'A', false, 10});
+  input.push_back({K::key_up, 0, 0, 'A', false, 20});
+  PostMessageA(h, WM_USER + 5, 0, 0);
+  MSG m;
+  EXPECT_FALSE(PeekMessageA(&m, nullptr, WM_COMMAND, WM_COMMAND, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&m, nullptr, WM_KEYUP, WM_KEYUP, PM_NOREMOVE));
+  EXPECT_EQ(static_cast<UINT>(WM_KEYUP), m.message);
+  std::vector<UINT> order;
+  while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) order.push_back(m.message);
+  EXPECT_EQ((std::vector<UINT>{WM_USER + 5, WM_KEYDOWN, WM_KEYUP}), order);
 }
 
 TEST_F(MessagesTest, InvalidationsMergeIntoOnePaint) {

@@ -72,6 +72,64 @@ TEST_F(SampleTest, TrackingChoosesEnabledItemsOnly) {
   }
 }
 
+// A context menu: keys and the mouse choose as in a bar's popup; the
+// choice is posted, or returned with TPM_RETURNCMD and then not posted.
+TEST_F(SampleTest, TrackPopupMenuChoosesByKeysAndMouse) {
+  // The first item lies 3 pixels inside the popup's frame, 17 pixels high.
+  auto click_first_item = [](Script& s) {
+    s.run([] {
+      RECT r = qzr::user::window_rect(qzr::user::find_top_level("#32768", ""));
+      auto& input = qzr::user::desk().input;
+      using K = qzr::user::InputEvent::Kind;
+      uint32_t t = qzr::user::desk().time_ms + 100;
+      input.push_back({K::mouse_down, r.left + 20, r.top + 3 + 8, 0, false, t});
+      input.push_back({K::mouse_up, r.left + 20, r.top + 3 + 8, 0, false, t + 50});
+    });
+  };
+  struct Case {
+    const char* what;
+    std::function<void(Script&)> input;
+    UINT flags;
+    BOOL want_return;
+    UINT want_posted;
+  } cases[] = {
+      {"Down, Enter", [](Script& s) { s.press_key(VK_DOWN).press_key(VK_RETURN); }, 0, TRUE, 101},
+      {"Down, Enter, return", [](Script& s) { s.press_key(VK_DOWN).press_key(VK_RETURN); },
+       TPM_RETURNCMD, 101, 0},
+      {"Escape", [](Script& s) { s.press_key(VK_ESCAPE); }, TPM_RETURNCMD, 0, 0},
+      {"mnemonic", [](Script& s) { s.press_key('B'); }, TPM_RETURNCMD, 103, 0},
+      {"Enter on greyed does nothing",
+       [](Script& s) {
+         s.press_key(VK_DOWN).press_key(VK_DOWN).press_key(VK_RETURN).press_key(VK_ESCAPE);
+       },
+       TPM_RETURNCMD, 0, 0},
+      {"Up wraps past the separator", [](Script& s) { s.press_key(VK_UP).press_key(VK_RETURN); },
+       TPM_RETURNCMD, 103, 0},
+      {"mouse", click_first_item, 0, TRUE, 101},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    qzr::user::reset_machine();
+    HWND owner = CreateWindowExA(0, "Static", "owner", WS_POPUP | WS_VISIBLE, 0, 0, 400, 300,
+                                 nullptr, nullptr, nullptr, nullptr);
+    HMENU m = CreatePopupMenu();
+    AppendMenuA(m, MF_STRING, 101, "&Alpha");
+    AppendMenuA(m, MF_STRING | MF_GRAYED, 102, "&Greyed");
+    AppendMenuA(m, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(m, MF_STRING, 103, "&Beta");
+    Script s;
+    c.input(s);
+    qzr::user::play(&s);
+    EXPECT_EQ(c.want_return, TrackPopupMenu(m, c.flags, 100, 50, 0, owner, nullptr));
+    EXPECT_EQ(nullptr, qzr::user::find_top_level("#32768", ""));
+    MSG msg{};
+    BOOL posted = PeekMessageA(&msg, owner, WM_COMMAND, WM_COMMAND, PM_REMOVE);
+    EXPECT_EQ(c.want_posted, posted ? LOWORD(msg.wParam) : 0u);
+    for (const auto& f : s.failures()) ADD_FAILURE() << f;
+    DestroyMenu(m);
+  }
+}
+
 // A message box over a modal dialog over the main window: each level
 // disables the one below and gives it back when it ends.
 TEST_F(SampleTest, NestedModalLoopsDisableAndRestoreTheirOwners) {

@@ -97,3 +97,26 @@ TEST_F(WinsampleTest, MainWindowMenuDialogAndMessageBoxLookTheirPart) {
 }
 
 }  // namespace
+
+namespace {
+
+// The --do actions of qzrsim run: what parses, and what a user mistyped.
+TEST(ScriptActions, ParseOrRefuse) {
+  struct Case {
+    const char* action;
+    bool ok;
+  } cases[] = {
+      {"click:10,20", true}, {"click:10", false}, {"dclick:1,2", true},
+      {"key:enter", true},   {"key:q", true},     {"key:nosuchkey", false},
+      {"alt:F", true},       {"alt:FF", false},   {"menu:File/Exit", true},
+      {"menu:File", false},  {"button:OK", true}, {"screenshot:/tmp/x.png", true},
+      {"wait:250", true},    {"wait:", false},    {"wait:2x", false},
+      {"wait:-5", false},    {"fly:1", false},    {"click", false},
+  };
+  for (const auto& c : cases) {
+    Script s;
+    EXPECT_EQ(c.ok, s.add_action(c.action)) << c.action;
+  }
+}
+
+}  // namespace

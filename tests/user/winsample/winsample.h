@@ -11,6 +11,12 @@
 #define IDC_DISABLED 200
 #define IDC_DETAILS 201
 #define IDC_STATUS 202
+#define IDC_NAME 203
+#define IDC_LIST 204
+#define IDC_VERBOSE 205
+#define IDC_FAST 206
+#define IDC_SLOW 207
+#define IDC_MANUAL 208
 
 #ifndef RC_INVOKED
 #include <windows.h>

@@ -179,14 +179,7 @@ void paint_check(Window* w) {
           fill_rect(d, {4, top + 5, 9, top + 8}, px(enabled ? COLOR_WINDOWTEXT : COLOR_GRAYTEXT));
   } else {
     Rect b{0, top, 13, top + 13};
-    fill_rect(d, {b.left, b.top, b.right - 1, b.top + 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {b.left, b.top, b.left + 1, b.bottom - 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {b.left, b.bottom - 1, b.right, b.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {b.right - 1, b.top, b.right, b.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {b.left + 1, b.top + 1, b.right - 2, b.top + 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {b.left + 1, b.top + 1, b.left + 2, b.bottom - 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {b.left + 1, b.bottom - 2, b.right - 1, b.bottom - 1}, px(COLOR_3DLIGHT));
-    fill_rect(d, {b.right - 2, b.top + 1, b.right - 1, b.bottom - 1}, px(COLOR_3DLIGHT));
+    draw_edge_sunken(d, b);
     fill_rect(d, b.inflate(-2, -2), inside);
     if (checked) {
       // The 7 x 7 check mark, 3 pixels thick.

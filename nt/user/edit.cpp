@@ -66,14 +66,7 @@ void paint_edit(Window* w) {
   fill_rect(d, r, px(plain ? COLOR_WINDOW : COLOR_BTNFACE));
   Rect inner = r;
   if (w->sunken) {
-    fill_rect(d, {r.left, r.top, r.right - 1, r.top + 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {r.left, r.top, r.left + 1, r.bottom - 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {r.left, r.bottom - 1, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {r.right - 1, r.top, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {r.left + 1, r.top + 1, r.right - 2, r.top + 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {r.left + 1, r.top + 1, r.left + 2, r.bottom - 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {r.left + 1, r.bottom - 2, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
-    fill_rect(d, {r.right - 2, r.top + 1, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
+    draw_edge_sunken(d, r);
     inner = r.inflate(-2, -2);
   }
   GdiObject* f = dc_font(d);

@@ -230,6 +230,18 @@ void draw_edge_raised(Dc* d, const Rect& r, bool pressed) {
   fill_rect(d, {r.right - 2, r.top + 1, r.right - 1, r.bottom - 1}, px(COLOR_BTNSHADOW));
 }
 
+void draw_edge_sunken(Dc* d, const Rect& r) {
+  auto px = [](int c) { return to_pixel(sys_color(c)); };
+  fill_rect(d, {r.left, r.top, r.right - 1, r.top + 1}, px(COLOR_BTNSHADOW));
+  fill_rect(d, {r.left, r.top, r.left + 1, r.bottom - 1}, px(COLOR_BTNSHADOW));
+  fill_rect(d, {r.left, r.bottom - 1, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
+  fill_rect(d, {r.right - 1, r.top, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
+  fill_rect(d, {r.left + 1, r.top + 1, r.right - 2, r.top + 2}, px(COLOR_3DDKSHADOW));
+  fill_rect(d, {r.left + 1, r.top + 1, r.left + 2, r.bottom - 2}, px(COLOR_3DDKSHADOW));
+  fill_rect(d, {r.left + 1, r.bottom - 2, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
+  fill_rect(d, {r.right - 2, r.top + 1, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
+}
+
 void draw_icon(Dc* d, int x, int y, GdiObject* icon) {
   if (!icon) return;
   const Pixels& src = icon->pixels;

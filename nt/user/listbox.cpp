@@ -59,16 +59,7 @@ void paint_list(Window* w, ListData& l) {
   auto px = [](int c) { return to_pixel(sys_color(c)); };
   Rect r{0, 0, w->client.width(), w->client.height()};
   fill_rect(d, r, px(COLOR_WINDOW));
-  if (w->sunken) {
-    fill_rect(d, {r.left, r.top, r.right - 1, r.top + 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {r.left, r.top, r.left + 1, r.bottom - 1}, px(COLOR_BTNSHADOW));
-    fill_rect(d, {r.left, r.bottom - 1, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {r.right - 1, r.top, r.right, r.bottom}, px(COLOR_BTNHIGHLIGHT));
-    fill_rect(d, {r.left + 1, r.top + 1, r.right - 2, r.top + 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {r.left + 1, r.top + 1, r.left + 2, r.bottom - 2}, px(COLOR_3DDKSHADOW));
-    fill_rect(d, {r.left + 1, r.bottom - 2, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
-    fill_rect(d, {r.right - 2, r.top + 1, r.right - 1, r.bottom - 1}, px(COLOR_3DLIGHT));
-  }
+  if (w->sunken) draw_edge_sunken(d, r);
   Rect inner = inner_of(w);
   std::vector<Rect> saved = d->clip, kept;
   for (const Rect& c : saved)

@@ -312,6 +312,8 @@ void fill_rect(Dc* d, const Rect& r, uint32_t pixel);  // logical coordinates
 void draw_icon(Dc* d, int x, int y, GdiObject* icon);
 HGDIOBJ stock(int index);
 void draw_edge_raised(Dc* d, const Rect& r, bool pressed);
+// The 2-pixel sunken client edge of edits, list boxes and check boxes.
+void draw_edge_sunken(Dc* d, const Rect& r);
 // Logical to device coordinates (relative to the DC's origin) by its map mode.
 POINT to_device(const Dc* d, int x, int y);
 // A logical rectangle in device coordinates, corners ordered.

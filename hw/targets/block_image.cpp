@@ -14,12 +14,14 @@
 namespace qzr::hw {
 namespace {
 
+constexpr const char* kKind = "image";
+
 std::string describe(const std::string& path, const std::string& what) {
-  return "image '" + path + "': " + what;
+  return image_error(kKind, path, what);
 }
 
 std::string system_error(const std::string& path, const char* action) {
-  return describe(path, std::string(action) + ": " + std::strerror(errno));
+  return image_system_error(kKind, path, action);
 }
 
 bool valid_block_bytes(std::uint32_t block_bytes) {
@@ -67,13 +69,8 @@ std::optional<BlockImage> BlockImage::open(const std::string& path, std::uint32_
     return std::nullopt;
   }
   const bool read_only = access == Access::ReadOnly;
-  const int fd = ::open(path.c_str(), (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno == ENOENT   ? describe(path, "no such file")
-            : errno == EISDIR ? describe(path, "not a regular file (a directory)")
-                              : system_error(path, "cannot open");
-    return std::nullopt;
-  }
+  const int fd = open_image_file(kKind, path, read_only, error);
+  if (fd < 0) return std::nullopt;
   struct stat info {};
   std::string problem;
   if (::fstat(fd, &info) != 0) {

@@ -1,8 +1,10 @@
 #include "hw/targets/file_io.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace qzr::hw {
 
@@ -34,6 +36,24 @@ bool pwrite_fully(int fd, const std::uint8_t* data, std::size_t bytes, off_t off
     offset += put;
   }
   return true;
+}
+
+std::string image_error(const char* kind, const std::string& path, const std::string& what) {
+  return std::string(kind) + " '" + path + "': " + what;
+}
+
+std::string image_system_error(const char* kind, const std::string& path, const char* action) {
+  return image_error(kind, path, std::string(action) + ": " + std::strerror(errno));
+}
+
+int open_image_file(const char* kind, const std::string& path, bool read_only, std::string& error) {
+  const int fd = ::open(path.c_str(), (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno == ENOENT   ? image_error(kind, path, "no such file")
+            : errno == EISDIR ? image_error(kind, path, "not a regular file (a directory)")
+                              : image_system_error(kind, path, "cannot open");
+  }
+  return fd;
 }
 
 }  // namespace qzr::hw

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace qzr::hw {
 
@@ -14,5 +15,14 @@ namespace qzr::hw {
 // early).
 bool pread_fully(int fd, std::uint8_t* out, std::size_t bytes, off_t offset);
 bool pwrite_fully(int fd, const std::uint8_t* data, std::size_t bytes, off_t offset);
+
+// "KIND 'PATH': what", the form of every image file error.
+std::string image_error(const char* kind, const std::string& path, const std::string& what);
+// The same with the system's reason for the failed `action` (from errno).
+std::string image_system_error(const char* kind, const std::string& path, const char* action);
+
+// Opens an existing image file, read-only or read-write, closed on exec.
+// -1 with `error` saying why (no such file, a directory, the system's reason).
+int open_image_file(const char* kind, const std::string& path, bool read_only, std::string& error);
 
 }  // namespace qzr::hw

@@ -24,12 +24,14 @@ constexpr std::size_t kSlotBytes = kKindBytes + TapeImage::kBlockBytes + 4;
 constexpr std::array<char, 4> kDataKind{'D', 'A', 'T', 'A'};
 constexpr std::array<char, 4> kFilemarkKind{'F', 'M', 'R', 'K'};
 
+constexpr const char* kKind = "tape image";
+
 std::string describe(const std::string& path, const std::string& what) {
-  return "tape image '" + path + "': " + what;
+  return image_error(kKind, path, what);
 }
 
 std::string system_error(const std::string& path, const char* action) {
-  return describe(path, std::string(action) + ": " + std::strerror(errno));
+  return image_system_error(kKind, path, action);
 }
 
 std::uint32_t crc32(std::span<const std::uint8_t> bytes) {
@@ -126,13 +128,8 @@ std::optional<TapeImage> TapeImage::create(const std::string& path, std::string&
 std::optional<TapeImage> TapeImage::open(const std::string& path, Access access,
                                          std::string& error) {
   const bool read_only = access == Access::ReadOnly;
-  const int fd = ::open(path.c_str(), (read_only ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  if (fd < 0) {
-    error = errno == ENOENT   ? describe(path, "no such file")
-            : errno == EISDIR ? describe(path, "not a regular file (a directory)")
-                              : system_error(path, "cannot open");
-    return std::nullopt;
-  }
+  const int fd = open_image_file(kKind, path, read_only, error);
+  if (fd < 0) return std::nullopt;
   // The loaded image owns the descriptor from here, so every return closes it.
   TapeImage image(fd, path, {}, read_only);
   struct stat info {};

@@ -156,11 +156,7 @@ LRESULT CALLBACK edit_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   if (!w) return 0;
   switch (msg) {
     case WM_NCCREATE:
-      // The 3D look: a bordered edit gets the sunken client edge instead.
-      if ((w->style & WS_BORDER) || (w->ex_style & WS_EX_CLIENTEDGE)) {
-        w->style &= ~WS_BORDER;
-        w->sunken = true;
-      }
+      take_sunken_edge(w);
       return DefWindowProcA(h, msg, wp, lp);
     case WM_PAINT:
       paint_edit(w);

@@ -109,10 +109,7 @@ LRESULT CALLBACK listbox_proc(HWND h, UINT msg, WPARAM wp, LPARAM lp) {
   int n = static_cast<int>(l.items.size());
   switch (msg) {
     case WM_NCCREATE:
-      if ((w->style & WS_BORDER) || (w->ex_style & WS_EX_CLIENTEDGE)) {
-        w->style &= ~WS_BORDER;
-        w->sunken = true;
-      }
+      take_sunken_edge(w);
       return DefWindowProcA(h, msg, wp, lp);
     case WM_NCDESTROY:
       lists().erase(h);

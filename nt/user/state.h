@@ -314,6 +314,14 @@ HGDIOBJ stock(int index);
 void draw_edge_raised(Dc* d, const Rect& r, bool pressed);
 // The 2-pixel sunken client edge of edits, list boxes and check boxes.
 void draw_edge_sunken(Dc* d, const Rect& r);
+// The 3D look: a bordered edit or list box draws the sunken client edge
+// in place of its flat border.
+inline void take_sunken_edge(Window* w) {
+  if ((w->style & WS_BORDER) || (w->ex_style & WS_EX_CLIENTEDGE)) {
+    w->style &= ~WS_BORDER;
+    w->sunken = true;
+  }
+}
 // Logical to device coordinates (relative to the DC's origin) by its map mode.
 POINT to_device(const Dc* d, int x, int y);
 // A logical rectangle in device coordinates, corners ordered.

@@ -10,15 +10,8 @@ namespace {
 
 using qzr::user::Script;
 
-class SampleTest : public UserTest {
+class SampleTest : public SampleProgramTest {
  protected:
-  int run(Script& script) {
-    qzr::user::play(&script);
-    int code = WinMain(instance_, nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
-    for (const auto& f : script.failures()) ADD_FAILURE() << f;
-    return code;
-  }
-  static HWND main() { return qzr::user::find_top_level("SampleClass", ""); }
   static UINT state(UINT id) {
     return qzr::user::menu_item_state(main(), id) & (MF_CHECKED | MF_GRAYED | MF_DISABLED);
   }

@@ -25,6 +25,19 @@ class UserTest : public ::testing::Test {
   HINSTANCE instance_ = nullptr;
 };
 
+// Runs the sample program's WinMain under a script; every step the script
+// could not take is a test failure.
+class SampleProgramTest : public UserTest {
+ protected:
+  int run(qzr::user::Script& script) {
+    qzr::user::play(&script);
+    int code = WinMain(instance_, nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
+    for (const auto& f : script.failures()) ADD_FAILURE() << f;
+    return code;
+  }
+  static HWND main() { return qzr::user::find_top_level("SampleClass", ""); }
+};
+
 inline std::string scratch_file(const std::string& name) {
   return ::testing::TempDir() + "/user_" + std::to_string(::getpid()) + "_" + name;
 }

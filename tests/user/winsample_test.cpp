@@ -13,16 +13,7 @@ namespace {
 
 using qzr::user::Script;
 
-class WinsampleTest : public UserTest {
- protected:
-  int run(Script& script) {
-    qzr::user::play(&script);
-    int code = WinMain(instance_, nullptr, const_cast<char*>(""), SW_SHOWNORMAL);
-    for (const auto& f : script.failures()) ADD_FAILURE() << f;
-    return code;
-  }
-  static HWND main() { return qzr::user::find_top_level("SampleClass", ""); }
-};
+using WinsampleTest = SampleProgramTest;
 
 bool is_png(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
